@@ -1,0 +1,11 @@
+# The native port: the tool on the Linux layer of the Win32 subset.
+add_library(tolv_platform_linux STATIC
+  src/platform/linux/Handles.cpp
+  src/platform/linux/Process.cpp
+  src/platform/linux/Shell.cpp)
+target_include_directories(tolv_platform_linux PUBLIC ${TOLV_PLATFORM_INCLUDE})
+target_compile_options(tolv_platform_linux PRIVATE ${TOLV_WARNINGS} ${TOLV_CODEGEN})
+
+add_executable(tolv src/app/Entry.cpp src/platform/linux/Main.cpp)
+target_compile_options(tolv PRIVATE ${TOLV_WARNINGS} ${TOLV_CODEGEN})
+target_link_libraries(tolv PRIVATE tolv_core tolv_platform_linux)

@@ -1,0 +1,37 @@
+# The Windows exe: a GUI-subsystem program whose entry point is the tool's own
+# start-up code, linked without the C runtime start-up files, so that it
+# imports only KERNEL32, USER32 and the system's msvcrt.dll.
+enable_language(RC)
+
+# Only the libraries named below; not the default list of Win32 import libs.
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The i686 symbol of a WINAPI function without arguments.
+  set(TOLV_ENTRY _TolvStartup@0)
+else()
+  set(TOLV_ENTRY TolvStartup)
+endif()
+set(TOLV_ENTRY ${TOLV_ENTRY} PARENT_SCOPE)
+
+set(TOLV_WIN_CODEGEN ${TOLV_CODEGEN} -fno-stack-protector -fno-ident -ffunction-sections -fdata-sections)
+target_compile_options(tolv_core PRIVATE -fno-stack-protector -fno-ident -ffunction-sections -fdata-sections)
+
+set(TOLV_RESOURCES)
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/res/tolv.rc)
+  set(TOLV_RESOURCES res/tolv.rc)
+endif()
+
+add_executable(tolv WIN32 src/app/Entry.cpp ${TOLV_RESOURCES})
+target_compile_options(tolv PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TOLV_WARNINGS} ${TOLV_WIN_CODEGEN}>)
+target_link_libraries(tolv PRIVATE tolv_core)
+target_link_options(tolv PRIVATE
+  -nostdlib
+  -Wl,--entry=${TOLV_ENTRY}
+  # A wrong entry symbol would only warn; make it fail the build.
+  -Wl,--fatal-warnings
+  -Wl,--subsystem,windows
+  -Wl,--gc-sections
+  -s)
+# Static helpers the compiler may call (libgcc), then the three DLLs.
+target_link_libraries(tolv PRIVATE gcc kernel32 user32 msvcrt)

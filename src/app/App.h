@@ -1,0 +1,18 @@
+// Command intake and run flow.
+#pragma once
+
+#include "Win32Api.h"
+
+// Returns the command tail of a Windows command line: the line without the
+// program's own name and the blanks and tabs around it. Null stays null.
+LPSTR SkipProgramName(LPSTR lpszCmdLine);
+
+// Splits the tail into module name and priority class (written to RunState).
+// Nonzero only when the tail held exactly two tokens.
+BOOL ParseCommandTail(LPCSTR lpszTail);
+
+// Shows the usage notice and returns once it is dismissed.
+void ShowUsage(void);
+
+// The program's entry: derives the tail, runs WinMain and exits with its result.
+extern "C" void WINAPI TolvStartup(void);
