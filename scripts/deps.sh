@@ -1,0 +1,26 @@
+# Sourced by the other scripts: installs the Debian packages they need.
+# Usage: tolv_install_packages PACKAGE...
+
+tolv_install_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Enough to build the native port (the configure step also wants GoogleTest).
+TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev)
+
+# Everything the whole test suite needs: the cross compilers for the Windows
+# exe, Wine and Xvfb to run its 64-bit twin, PE tools, sanitizer and fuzzer
+# runtimes, valgrind, and what the integration tests call.
+TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
+    libclang-rt-14-dev clang-format valgrind procps util-linux python3
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xauth
+    icoutils imagemagick python3-pefile binutils)

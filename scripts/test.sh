@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds every target (the native port, the
+# 32-bit Windows exe and its 64-bit twin) and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+
+tolv_install_packages "${TOLV_TEST_PACKAGES[@]}"
+
+# The Windows builds come first: the native test run inspects and runs them.
+cmake --preset win32
+cmake --build --preset win32
+cmake --preset win64
+cmake --build --preset win64
+cmake --preset native
+cmake --build --preset native
+
+ctest --preset native
