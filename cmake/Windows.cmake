@@ -12,7 +12,6 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 else()
   set(TOLV_ENTRY TolvStartup)
 endif()
-set(TOLV_ENTRY ${TOLV_ENTRY} PARENT_SCOPE)
 
 set(TOLV_WIN_CODEGEN ${TOLV_CODEGEN} -fno-stack-protector -fno-ident -ffunction-sections -fdata-sections)
 target_compile_options(tolv_core PRIVATE -fno-stack-protector -fno-ident -ffunction-sections -fdata-sections)
@@ -20,6 +19,9 @@ target_compile_options(tolv_core PRIVATE -fno-stack-protector -fno-ident -ffunct
 set(TOLV_RESOURCES)
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/res/tolv.rc)
   set(TOLV_RESOURCES res/tolv.rc)
+  # windres reports no dependencies, so name the icon it embeds.
+  set_source_files_properties(res/tolv.rc PROPERTIES
+    OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/res/tolv.ico)
 endif()
 
 add_executable(tolv WIN32 src/app/Entry.cpp ${TOLV_RESOURCES})
