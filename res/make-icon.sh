@@ -64,13 +64,14 @@ done
 # -b 8 keeps every entry at 256 colours; without it an image of few colours
 # silently becomes a 16-colour entry. The order of the files is the order of
 # the entries in the icon group.
-icotool -c -b 8 -o "$here/tolv.ico" \
+icotool -c -b 8 -o "$work/tolv.ico" \
     "$work/tolv-64.png" "$work/tolv-48.png" \
     "$work/tolv-16.png" "$work/tolv-32.png"
 
 # icotool only warns when it cannot reach 8 bits; refuse such a result.
-icotool -l "$here/tolv.ico" | tee "$work/list"
+icotool -l "$work/tolv.ico" | tee "$work/list"
 if grep -v -- '--bit-depth=8 ' "$work/list"; then
-    echo "make-icon.sh: an entry is not 256-colour" >&2
+    echo "make-icon.sh: an entry is not 256-colour; tolv.ico left as it was" >&2
     exit 1
 fi
+mv "$work/tolv.ico" "$here/tolv.ico"
