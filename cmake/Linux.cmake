@@ -9,3 +9,6 @@ target_compile_options(tolv_platform_linux PRIVATE ${TOLV_WARNINGS} ${TOLV_CODEG
 add_executable(tolv src/app/Entry.cpp src/platform/linux/Main.cpp)
 target_compile_options(tolv PRIVATE ${TOLV_WARNINGS} ${TOLV_CODEGEN})
 target_link_libraries(tolv PRIVATE tolv_core tolv_platform_linux)
+# The port needs nothing of the C++ runtime: without it the process starts
+# faster, which a walk of a few milliseconds notices.
+target_link_options(tolv PRIVATE -Wl,--as-needed)

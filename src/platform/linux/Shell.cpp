@@ -1,0 +1,87 @@
+// The process's command line, its exit and the two notices.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "LinuxPlatform.h"
+
+static int nArgs;
+static char **lpArgs;
+static LPSTR lpszCommandLine;
+
+void SetArguments(int argc, char **argv)
+{
+    nArgs = argc;
+    lpArgs = argv;
+}
+
+// Blanks and tabs separate tokens on a Windows command line; an argument that
+// holds one, or none at all, must be quoted to arrive as one token.
+static BOOL NeedsQuotes(const char *lpszArg)
+{
+    return lpszArg[0] == '\0' || strpbrk(lpszArg, " \t") != NULL;
+}
+
+// Linux hands over an argument vector, not one line: rebuild the line the
+// tool expects. The tool's parser knows no escape, so a double quote inside
+// an argument passes unchanged.
+LPSTR WINAPI GetCommandLineA(void)
+{
+    if (lpszCommandLine != NULL)
+        return lpszCommandLine;
+
+    size_t cb = 1;
+    for (int i = 0; i < nArgs; i++)
+        cb += strlen(lpArgs[i]) + 3; // a blank before it and two quotes
+    LPSTR lpsz = (LPSTR)malloc(cb);
+    if (lpsz == NULL)
+        return NULL;
+
+    char *p = lpsz;
+    for (int i = 0; i < nArgs; i++) {
+        if (i > 0)
+            *p++ = ' ';
+        BOOL bQuote = NeedsQuotes(lpArgs[i]);
+        if (bQuote)
+            *p++ = '"';
+        size_t cch = strlen(lpArgs[i]);
+        memcpy(p, lpArgs[i], cch);
+        p += cch;
+        if (bQuote)
+            *p++ = '"';
+    }
+    *p = '\0';
+    lpszCommandLine = lpsz;
+    return lpszCommandLine;
+}
+
+void WINAPI ExitProcess(UINT uExitCode)
+{
+    fflush(NULL);
+    free(lpszCommandLine);
+    lpszCommandLine = NULL;
+    exit((int)uExitCode);
+}
+
+// A console has no message box: the notice is printed and nothing waits for
+// it to be dismissed, so the run goes on at once.
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
+{
+    (void)hWnd;
+    const UINT uIconMask = 0xF0;
+    FILE *lpStream = (uType & uIconMask) == MB_ICONERROR ? stderr : stdout;
+    // Windows shows "Error" for a missing caption and an empty box for a missing text.
+    if (lpCaption == NULL)
+        lpCaption = "Error";
+    if (lpText == NULL)
+        lpText = "";
+
+    fputs(lpCaption, lpStream);
+    fputc('\n', lpStream);
+    fputs(lpText, lpStream);
+    size_t cch = strlen(lpText);
+    if (cch == 0 || lpText[cch - 1] != '\n')
+        fputc('\n', lpStream);
+    fflush(lpStream);
+    return IDOK;
+}
