@@ -26,6 +26,7 @@ LINUX_HANDLE *AllocHandle(DWORD dwKind)
     memset(lpHandle, 0, sizeof(*lpHandle));
     lpHandle->dwKind = dwKind;
     lpHandle->fdPid = -1;
+    lpHandle->fdProcDir = -1;
     return lpHandle;
 }
 

@@ -38,7 +38,8 @@ struct LINUX_HANDLE {
     // Process: bound to the process itself, not to its number.
     pid_t pid;
     int fdPid;                   // pidfd, or -1 where the kernel has none
-    unsigned long long ullStart; // start time in clock ticks, the check without a pidfd
+    int fdProcDir;               // without a pidfd: /proc/PID, which stays bound to the process
+    unsigned long long ullStart; // and its start time in clock ticks
     DWORD dwAccess;
 };
 

@@ -530,10 +530,11 @@ static DWORD CheckStillRuns(const LINUX_HANDLE *lpProc)
         return nReady > 0 ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     }
 
-    char szPath[64];
+    // Once its process is reaped, the directory holds nothing, even when the
+    // number names a new process; the start time alone, counted in ticks,
+    // could not tell one started within the same tick.
     STAT_INFO info;
-    PidPath(szPath, "/proc/", lpProc->pid, "/stat");
-    if (!ReadStat(AT_FDCWD, szPath, &info))
+    if (!ReadStat(lpProc->fdProcDir, "stat", &info))
         return ProcErrnoToWin32(errno);
     if (info.ullStart != lpProc->ullStart || HasEnded(&info))
         return ERROR_INVALID_PARAMETER;
@@ -560,12 +561,14 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
     if (fd >= 0) {
         lpProc->fdPid = fd;
     } else if (errno == ENOSYS || errno == EPERM) {
-        // Kernels before 5.3, or a sandbox that forbids the call: the start
-        // time tells the process apart from a later one with its number.
+        // Kernels before 5.3, or a sandbox that forbids the call: the open
+        // /proc/PID and the start time tell the process apart from a later
+        // one with its number.
         char szPath[64];
         STAT_INFO info;
-        PidPath(szPath, "/proc/", lpProc->pid, "/stat");
-        if (ReadStat(AT_FDCWD, szPath, &info))
+        PidPath(szPath, "/proc/", lpProc->pid, "");
+        lpProc->fdProcDir = open(szPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (lpProc->fdProcDir >= 0 && ReadStat(lpProc->fdProcDir, "stat", &info))
             lpProc->ullStart = info.ullStart;
         else
             dwError = ProcErrnoToWin32(errno);
@@ -587,6 +590,8 @@ void CloseProcess(LINUX_HANDLE *lpProc)
 {
     if (lpProc->fdPid >= 0)
         close(lpProc->fdPid);
+    if (lpProc->fdProcDir >= 0)
+        close(lpProc->fdProcDir);
 }
 
 static BOOL NiceForClass(DWORD dwPriorityClass, int *lpnNice)
@@ -683,7 +688,9 @@ BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
     }
     char szPath[64];
     PidPath(szPath, "/proc/", lpProc->pid, "/task");
-    int fdTasks = open(szPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fdTasks = lpProc->fdProcDir >= 0
+                      ? openat(lpProc->fdProcDir, "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                      : open(szPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fdTasks < 0) {
         SetLastError(ProcErrnoToWin32(errno));
         return FALSE;
