@@ -18,7 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include "App.h"
 #include "LinuxPlatform.h"
+#include "RunState.h"
 
 namespace
 {
@@ -246,4 +248,44 @@ TEST(MessageBoxA, CaptionThenTextEndingInOneLineBreak)
     EXPECT_EQ(Captured("one\n", MB_OK | MB_ICONINFORMATION, false), "Caption\none\n");
     EXPECT_EQ(Captured("", MB_OK, false), "Caption\n\n");
     EXPECT_EQ(Captured("bad\n\n", MB_OK | MB_ICONERROR, true), "Caption\nbad\n\n");
+}
+
+// What main receives must reach the tool as the same two tokens: the line
+// built from argv, cut after the program's name and parsed.
+TEST(BuildCommandLine, ArgumentsArriveAsTheyWereGiven)
+{
+    struct Case {
+        std::vector<std::string> argv;
+        const char *line;
+        const char *module;
+        DWORD cls;
+    } cases[] = {
+        {{"tolv", "notepad.exe", "IDLE"}, "tolv notepad.exe IDLE", "notepad.exe", IDLE_PRIORITY_CLASS},
+        {{"/opt/my tools/tolv", "My App.exe", "HIGH"},
+         "\"/opt/my tools/tolv\" \"My App.exe\" HIGH",
+         "My App.exe",
+         HIGH_PRIORITY_CLASS},
+        {{"tolv", "tab\tname", "0x20"}, "tolv \"tab\tname\" 0x20", "tab", 0},
+        // Windows quoting typed by the user is passed on, not quoted again.
+        {{"tolv", "\"My App.exe\"", "IDLE"}, "tolv \"My App.exe\" IDLE", "My App.exe", IDLE_PRIORITY_CLASS},
+        {{"", "a.exe", "IDLE"}, "\"\" a.exe IDLE", "a.exe", IDLE_PRIORITY_CLASS},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        std::vector<char *> argv;
+        for (const std::string &arg : c.argv)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        LPSTR line = BuildCommandLine((int)argv.size(), argv.data());
+        ASSERT_NE(line, nullptr);
+        EXPECT_STREQ(line, c.line);
+
+        char moduleName[MODULE_NAME_SIZE] = "";
+        memset(&RunState, 0, sizeof(RunState));
+        RunState.lpModuleName = moduleName;
+        ParseCommandTail(SkipProgramName(line));
+        EXPECT_STREQ(moduleName, c.module);
+        EXPECT_EQ(RunState.dwPriorityClass, c.cls);
+        memset(&RunState, 0, sizeof(RunState));
+        free(line);
+    }
 }

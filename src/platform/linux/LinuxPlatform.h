@@ -58,3 +58,8 @@ DWORD ErrnoToWin32(int nErrno);
 
 // main hands its argument vector over before the tool starts.
 void SetArguments(int argc, char **argv);
+
+// The Windows command line for an argument vector: the arguments joined by
+// blanks, those that would not arrive as one token enclosed in double quotes.
+// Allocated with malloc; null when memory runs out.
+LPSTR BuildCommandLine(int argc, char **argv);

@@ -16,42 +16,46 @@ void SetArguments(int argc, char **argv)
 }
 
 // Blanks and tabs separate tokens on a Windows command line; an argument that
-// holds one, or none at all, must be quoted to arrive as one token.
+// holds one, or none at all, must be quoted to arrive as one token. One that
+// holds a double quote already carries the quoting its user wrote, as in
+// tolv '"My App.exe"' HIGH: quoting it again would split it at the blank.
 static BOOL NeedsQuotes(const char *lpszArg)
 {
-    return lpszArg[0] == '\0' || strpbrk(lpszArg, " \t") != NULL;
+    return lpszArg[0] == '\0' || (strpbrk(lpszArg, " \t") != NULL && strchr(lpszArg, '"') == NULL);
 }
 
-// Linux hands over an argument vector, not one line: rebuild the line the
-// tool expects. The tool's parser knows no escape, so a double quote inside
-// an argument passes unchanged.
-LPSTR WINAPI GetCommandLineA(void)
+LPSTR BuildCommandLine(int argc, char **argv)
 {
-    if (lpszCommandLine != NULL)
-        return lpszCommandLine;
-
     size_t cb = 1;
-    for (int i = 0; i < nArgs; i++)
-        cb += strlen(lpArgs[i]) + 3; // a blank before it and two quotes
+    for (int i = 0; i < argc; i++)
+        cb += strlen(argv[i]) + 3; // a blank before it and two quotes
     LPSTR lpsz = (LPSTR)malloc(cb);
     if (lpsz == NULL)
         return NULL;
 
     char *p = lpsz;
-    for (int i = 0; i < nArgs; i++) {
+    for (int i = 0; i < argc; i++) {
         if (i > 0)
             *p++ = ' ';
-        BOOL bQuote = NeedsQuotes(lpArgs[i]);
+        BOOL bQuote = NeedsQuotes(argv[i]);
         if (bQuote)
             *p++ = '"';
-        size_t cch = strlen(lpArgs[i]);
-        memcpy(p, lpArgs[i], cch);
+        size_t cch = strlen(argv[i]);
+        memcpy(p, argv[i], cch);
         p += cch;
         if (bQuote)
             *p++ = '"';
     }
     *p = '\0';
-    lpszCommandLine = lpsz;
+    return lpsz;
+}
+
+// Linux hands over an argument vector, not one line: rebuild the line the
+// tool expects, once, as Windows keeps one.
+LPSTR WINAPI GetCommandLineA(void)
+{
+    if (lpszCommandLine == NULL)
+        lpszCommandLine = BuildCommandLine(nArgs, lpArgs);
     return lpszCommandLine;
 }
 
