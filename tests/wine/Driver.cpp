@@ -71,7 +71,8 @@ std::string JsonList(const std::vector<std::string> &items)
 
 int Fail(const std::string &why)
 {
-    printf("{\"driver_error\":%s,\"last_error\":%lu}\n", JsonString(why).c_str(), GetLastError());
+    DWORD dwError = GetLastError();
+    printf("{\"driver_error\":%s,\"last_error\":%lu}\n", JsonString(why).c_str(), dwError);
     return 2;
 }
 
