@@ -14,6 +14,7 @@ missing.
 
 import argparse
 import binascii
+import fcntl
 import json
 import os
 import secrets
@@ -378,6 +379,16 @@ def run_tests(args, unittest_argv):
         print("missing %s: build the win64 preset first "
               "(cmake --preset win64 && cmake --build --preset win64)" % ", ".join(missing), file=sys.stderr)
         return 1
+
+    # Two test runs in one build tree would wipe each other's prefix: the
+    # second waits for the first.
+    os.makedirs(os.path.dirname(SESSION.work_dir), exist_ok=True)
+    lock = open(SESSION.work_dir + ".lock", "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        print("waiting for another Wine test run in %s" % SESSION.work_dir, file=sys.stderr)
+        fcntl.flock(lock, fcntl.LOCK_EX)
 
     # Stopped from outside: end the run and clean up all the same. unittest
     # records any other exception as a test error and carries on.
