@@ -2,9 +2,7 @@
 // is where the process begins.
 #include "App.h"
 
-// Windows enters with the stack aligned to 4 bytes only; realign it for code
-// that assumes 16.
-extern "C" __attribute__((force_align_arg_pointer)) void WINAPI TolvStartup(void)
+extern "C" ENTRY_STACK_ALIGN void WINAPI TolvStartup(void)
 {
     LPSTR lpszTail = SkipProgramName(GetCommandLineA());
     ExitProcess((UINT)WinMain(NULL, NULL, lpszTail, SW_SHOWDEFAULT));

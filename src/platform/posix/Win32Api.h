@@ -19,6 +19,8 @@ typedef void *HWND;
 typedef void *HINSTANCE;
 
 #define WINAPI
+// main is called like any function: the stack is aligned as the compiler expects.
+#define ENTRY_STACK_ALIGN
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
