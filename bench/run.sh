@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times tolv's lookup by name on Linux side by side with pgrep -x, renice by
 # pgrep, and a bare /proc walk (bare_walk.c), with N throwaway processes and
-# one target placed last in process-id order or halfway.
+# one target placed last in process-id order or halfway. The commands take
+# turns run by run (alternate.c), so that other work on the machine weighs on
+# all of them alike.
 #
 # Usage: bench/run.sh [-s "N:PLACE ..."] [-r RUNS] [-t TOLV]
 #   -s  scenarios: N processes and the target's place among them, end,
@@ -28,7 +30,7 @@ while getopts s:r:t: opt; do
     esac
 done
 
-for tool in hyperfine valgrind python3 cc strip pgrep renice; do
+for tool in valgrind python3 cc strip pgrep renice; do
     command -v "$tool" >/dev/null || { echo "bench: $tool is needed" >&2; exit 2; }
 done
 [ -x "$tolv" ] || { echo "bench: no $tolv; build it first (cmake --preset native && cmake --build --preset native)" >&2; exit 2; }
@@ -56,6 +58,7 @@ trap 'stop_all; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
 cc -O2 -o "$work/bare_walk" "$root/bench/bare_walk.c"
+cc -O2 -o "$work/alternate" "$root/bench/alternate.c"
 # Short names: the kernel keeps 15 characters of a process name, and a longer
 # one would send tolv down its slower full-name path.
 target=tvb$$
@@ -139,37 +142,36 @@ for scenario in $scenarios; do
     [ "$(ps -o ni= -p "$target_pid" | tr -d ' ')" = 19 ] || { echo "bench: tolv did not set nice 19" >&2; exit 1; }
 
     echo "== $n processes, target $place (pid $target_pid, $position listed before it)" >&2
-    json=$work/$((++measured))-$n-$place.json
-    interruptible hyperfine -N --style basic --warmup 5 --runs "$runs" --export-json "$json" \
-        -n tolv "$tolv $target IDLE" \
-        -n pgrep "pgrep -x $target" \
-        -n renice "sh -c 'renice -n 19 -p \$(pgrep -x $target)'" \
-        -n bare "$work/bare_walk $target" >&2
+    times=$work/$((++measured))-$n-$place.tsv
+    interruptible "$work/alternate" 5 "$runs" \
+        tolv "$tolv" "$target" IDLE -- \
+        pgrep pgrep -x "$target" -- \
+        renice sh -c "renice -n 19 -p \$(pgrep -x $target)" -- \
+        bare "$work/bare_walk" "$target" >"$times"
 
     ir_tolv=$(instructions "$work/tolv" "$target" IDLE)
     ir_pgrep=$(instructions pgrep -x "$target")
     ir_bare=$(instructions "$work/bare_walk" "$target")
-    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$n" "$place" "$position" "$json" "$ir_tolv" "$ir_pgrep" "$ir_bare" >>"$results"
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$n" "$place" "$position" "$times" "$ir_tolv" "$ir_pgrep" "$ir_bare" >>"$results"
     stop_all
 done
 
 [ -s "$results" ] || { echo "bench: nothing measured" >&2; exit 1; }
 python3 - "$results" <<'EOF'
-import json, statistics, sys
+import statistics, sys
 
 rows = []
 for line in open(sys.argv[1]):
     n, place, position, path, ir_tolv, ir_pgrep, ir_bare = line.rstrip("\n").split("\t")
-    results = json.load(open(path))["results"]
-    med = {r["command"]: r["median"] * 1000 for r in results}
-    # CPU time (user + system, mean) suffers less than wall time when other
-    # work shares the machine.
-    cpu = {r["command"]: (r["user"] + r["system"]) * 1000 for r in results}
+    med, cpu = {}, {}
+    for entry in open(path):
+        name, wall, used = entry.split()
+        med[name], cpu[name] = float(wall), float(used)
     rows.append(dict(n=int(n), place=place, pos=int(position), med=med, cpu=cpu,
                      ir=dict(tolv=int(ir_tolv), pgrep=int(ir_pgrep), bare=int(ir_bare))))
 
 print()
-print("wall: median ms; cpu: mean user+system ms; Ir: instructions in user space (callgrind);")
+print("medians over interleaved runs; wall: ms; cpu: user+system ms; Ir: instructions in user space (callgrind);")
 print("before: processes the walk meets ahead of the target")
 head = ("N", "target", "before", "tolv", "pgrep", "renice", "bare", "tolv/pgrep", "tolv/bare",
         "cpu tolv", "cpu bare", "cpu t/b", "Ir tolv", "Ir pgrep", "Ir bare")
