@@ -24,12 +24,10 @@
 struct LINUX_HANDLE {
     DWORD dwKind;
 
-    // Snapshot: the process IDs listed at its creation, in ascending order,
-    // and the open /proc that names are read from as the walk reaches them.
+    // Snapshot: the open /proc, whose process IDs and names are read as the
+    // walk reaches them, and the last process ID delivered.
     DIR *lpProcDir;
-    pid_t *lpPids;
-    size_t cPids;
-    size_t iNext;
+    pid_t pidLast;
     pid_t *lpKernelPids; // kernel threads, sorted; null where unknown
     size_t cKernelPids;
     BOOL bOwnersFirst; // check /proc file owners before robust-futex lists

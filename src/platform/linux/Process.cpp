@@ -343,37 +343,6 @@ static BOOL AppendPid(pid_t **lplpPids, size_t *lpcPids, size_t *lpcAlloc, pid_t
     return TRUE;
 }
 
-// The process IDs in /proc now, in ascending order; FALSE with the last error set.
-static BOOL ListPids(LINUX_HANDLE *lpSnap)
-{
-    size_t cAlloc = 0;
-    BOOL bSorted = TRUE;
-    for (;;) {
-        errno = 0;
-        struct dirent *lpEntry = readdir(lpSnap->lpProcDir);
-        if (lpEntry == NULL) {
-            if (errno != 0) {
-                SetLastError(ErrnoToWin32(errno));
-                return FALSE;
-            }
-            break;
-        }
-        pid_t pid;
-        if (!ParsePid(lpEntry->d_name, &pid))
-            continue;
-        if (lpSnap->cPids > 0 && lpSnap->lpPids[lpSnap->cPids - 1] > pid)
-            bSorted = FALSE;
-        if (!AppendPid(&lpSnap->lpPids, &lpSnap->cPids, &cAlloc, pid)) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return FALSE;
-        }
-    }
-    // /proc lists in ascending order already; the order is promised all the same.
-    if (!bSorted)
-        qsort(lpSnap->lpPids, lpSnap->cPids, sizeof(pid_t), ComparePids);
-    return TRUE;
-}
-
 // Every kernel thread is a child of kthreadd, PID 2 of the first PID
 // namespace: its list of children, read once, spares reading each one's stat
 // record. Without the list the walk is slower, not wrong.
@@ -454,11 +423,13 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
     if ((dwFlags & TH32CS_SNAPPROCESS) == 0)
         return lpSnap;
 
+    // The process IDs are read from this stream as the walk goes, not all at
+    // once: a walk that stops at its match then costs in proportion to the
+    // processes before it, not to all there are. Unlike a Windows snapshot, a
+    // process started meanwhile with a number past the walk's may be listed.
     lpSnap->lpProcDir = opendir("/proc");
-    if (lpSnap->lpProcDir == NULL)
-        SetLastError(ErrnoToWin32(errno));
-    if (lpSnap->lpProcDir == NULL || !ListPids(lpSnap)) {
-        DWORD dwError = GetLastError();
+    if (lpSnap->lpProcDir == NULL) {
+        DWORD dwError = ErrnoToWin32(errno);
         CloseHandle(lpSnap);
         SetLastError(dwError);
         return INVALID_HANDLE_VALUE;
@@ -476,7 +447,6 @@ void CloseSnapshot(LINUX_HANDLE *lpSnap)
 {
     if (lpSnap->lpProcDir != NULL)
         closedir(lpSnap->lpProcDir);
-    free(lpSnap->lpPids);
     free(lpSnap->lpKernelPids);
 }
 
@@ -493,15 +463,32 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
         SetLastError(ERROR_BAD_LENGTH);
         return FALSE;
     }
-    if (bFirst)
-        lpSnap->iNext = 0;
-    while (lpSnap->iNext < lpSnap->cPids) {
-        pid_t pid = lpSnap->lpPids[lpSnap->iNext++];
+    if (lpSnap->lpProcDir == NULL) {
+        SetLastError(ERROR_NO_MORE_FILES); // a snapshot of no processes
+        return FALSE;
+    }
+    if (bFirst) {
+        rewinddir(lpSnap->lpProcDir);
+        lpSnap->pidLast = 0;
+    }
+    for (;;) {
+        errno = 0;
+        struct dirent *lpEntry = readdir(lpSnap->lpProcDir);
+        if (lpEntry == NULL) {
+            SetLastError(errno != 0 ? ErrnoToWin32(errno) : ERROR_NO_MORE_FILES);
+            return FALSE;
+        }
+        pid_t pid;
+        if (!ParsePid(lpEntry->d_name, &pid))
+            continue;
+        // /proc lists processes in ascending order; the walk promises that
+        // order, so anything out of it is passed over rather than repeated.
+        if (pid <= lpSnap->pidLast)
+            continue;
+        lpSnap->pidLast = pid;
         if (ReadEntry(lpSnap, pid, lppe))
             return TRUE;
     }
-    SetLastError(ERROR_NO_MORE_FILES);
-    return FALSE;
 }
 
 BOOL WINAPI Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe)
