@@ -1,7 +1,8 @@
-// A scripted stand-in for the Win32 subset the tool calls: a process table
-// the test writes, and a record of every call the tool makes.
+// A scripted stand-in for the Win32 subset the tool calls: a process table the
+// test writes, and a trace of every call the tool makes with its arguments.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,45 +12,45 @@ namespace fake
 {
 
 struct Process {
-    DWORD pid = 0;
-    std::string exeFile;
-    bool opens = true;     // false: OpenProcess fails for it
-    DWORD refuseError = 0; // nonzero: SetPriorityClass fails with this code
-    DWORD priorityClass = NORMAL_PRIORITY_CLASS;
+    DWORD pid;
+    std::string exe;
+    bool opens = true; // false: OpenProcess fails for it
+    DWORD refuse = 0;  // nonzero: SetPriorityClass fails with this code
 };
 
 struct Notice {
-    HWND owner = nullptr;
-    std::string text;
-    std::string caption;
-    UINT type = 0;
+    std::string text, caption;
+    UINT type;
+    HWND owner;
 };
 
 struct World {
     std::vector<Process> processes;
     bool snapshotFails = false;
-
-    // In call order: "snapshot", "first", "next", "open <pid>", "set <pid> <class>",
-    // "close", "notice".
+    // "snapshot FLAGS PID", "first SIZE", "next", "open ACCESS INHERIT PID",
+    // "set PID CLASS", "close", "notice"
     std::vector<std::string> calls;
     std::vector<Notice> notices;
-
-    DWORD snapshotFlags = 0;
-    DWORD snapshotPid = 0xFFFFFFFF;
-    DWORD openAccess = 0;
-    BOOL openInherit = -1;
-    DWORD firstEntrySize = 0; // dwSize as Process32First saw it
-    int liveHandles = 0;      // opened and not yet closed
-    int badCloses = 0;        // CloseHandle on something that was not open
+    std::set<HANDLE> open; // handles not yet closed
+    int badCloses = 0;     // CloseHandle on something not open
     DWORD lastError = 0;
 };
 
-World &Get();
+extern World g;
 
 // A fresh world: no processes, no calls, no handles.
-void Reset();
+inline void Reset() { g = World(); }
 
-// Index of the first call that starts with prefix, or -1.
-int FindCall(const std::string &prefix);
+// The two notices' texts; the failure text ends in the code and a line feed.
+inline const std::string kUsage =
+    "Tolvenar Reference\n\nArguments:\n tolv \"Module File\" PRIORITY\n\n \"Module File\" "
+    "parameters is .EXE file name\n\ncommand line samples:\n(for InternetExplorer)\n "
+    "\"iexplore.exe\" BELOW_NORMAL\n\n(for WMP)\n \"wmplayer.exe\" IDLE\n\nPriority "
+    "Parameters:\n REALTIME=256\n HIGHEST=128\n HIGH=128\n ABOVE_NORMAL=32768\n "
+    "NORMAL=32\n BELOW_NORMAL=16384\n IDLE=64\n";
+inline const std::string kFailure = "SetPriorityClass function error\n\nGetLastError()=";
+
+// The calls joined by "; ".
+std::string Trace();
 
 } // namespace fake
