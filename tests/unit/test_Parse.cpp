@@ -70,7 +70,7 @@ TEST(ParseCommandTail, TokensNamesAndClasses)
                           {"\"" + std::string(5000, 'x') + "\" HIGH", "", U, false},
                           // Numbers, read as strtoul does with base 0, in 32 bits.
                           {"a 0x4000", "a", 0x4000, true},
-                          {"a 0X1f", "a", 31, true},
+                          {"a 0XaF", "a", 0xAF, true},
                           {"a 0x", "a", 0, true},
                           {"a 040", "a", 32, true},
                           {"a 019", "a", 1, true},
@@ -78,7 +78,7 @@ TEST(ParseCommandTail, TokensNamesAndClasses)
                           {"a \"\v+64\"", "a", 64, true},
                           {"a -1", "a", 0xFFFFFFFF, true},
                           {"a -0x40", "a", 0xFFFFFFC0, true},
-                          {"a 4294967295", "a", 0xFFFFFFFF, true},
+                          {"a 4294967294", "a", 0xFFFFFFFE, true},
                           {"a 4294967296", "a", 0xFFFFFFFF, true},
                           {"a 0x100000000", "a", 0xFFFFFFFF, true},
                           {"a -4294967296", "a", 0xFFFFFFFF, true},

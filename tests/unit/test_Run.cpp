@@ -82,7 +82,7 @@ TEST_F(Tool, SetPriorityByExeName)
         {"\xe0.exe", 0x40, FALSE, false, 13, "next; next; close"},
         {"", 0x40, TRUE, true, 77, "open 512 0 700; close; set 700 64; close"},
         {std::string(259, 'q'), 0x40, TRUE, true, 77, "open 512 0 800; close; set 800 64; close"},
-        {std::string(300, 'Q'), 0x40, FALSE, false, 13, "snapshot 1073741826 0; close"} // longer than any
+        {std::string(260, 'Q'), 0x40, FALSE, false, 13, "snapshot 1073741826 0; close"} // fits no name
     };
     for (const auto &c : cases) {
         SetUp();
