@@ -65,6 +65,10 @@ install(FILES ${TOLV_DEB_DIR}/tolv.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
 install(FILES ${TOLV_DEB_DIR}/copyright ${TOLV_DEB_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT deb EXCLUDE_FROM_ALL)
 
+if(TOLV_TESTS)
+  add_subdirectory(tests/pkg)
+endif()
+
 set(CPACK_GENERATOR DEB)
 # One package of the two components Debian needs.
 set(CPACK_COMPONENTS_ALL bin deb)
