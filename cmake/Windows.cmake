@@ -19,12 +19,15 @@ target_compile_options(tolv_core PRIVATE -fno-stack-protector -fno-ident -ffunct
 set(TOLV_RESOURCES)
 if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/res/tolv.rc)
   set(TOLV_RESOURCES res/tolv.rc)
+  # The record's numbers and strings come from project(... VERSION).
+  configure_file(res/version.h.in ${CMAKE_CURRENT_BINARY_DIR}/res/version.h @ONLY)
   # windres reports no dependencies, so name the icon it embeds.
   set_source_files_properties(res/tolv.rc PROPERTIES
     OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/res/tolv.ico)
 endif()
 
 add_executable(tolv WIN32 src/app/Entry.cpp ${TOLV_RESOURCES})
+target_include_directories(tolv PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_CURRENT_BINARY_DIR}/res>)
 target_compile_options(tolv PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TOLV_WARNINGS} ${TOLV_WIN_CODEGEN}>)
 target_link_libraries(tolv PRIVATE tolv_core)
 target_link_options(tolv PRIVATE

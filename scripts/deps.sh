@@ -17,10 +17,15 @@ tolv_install_packages() {
 # Enough to build the native port (the configure step also wants GoogleTest).
 TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev)
 
+# Enough to build both packages: the native port, the 32-bit exe, and
+# dpkg-shlibdeps for the .deb's dependencies.
+TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev)
+
 # Everything the whole test suite needs: the cross compilers for the Windows
 # exe, Wine and Xvfb to run its 64-bit twin, PE tools, sanitizer and fuzzer
 # runtimes, valgrind, and what the integration tests call.
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-14-dev clang-format valgrind procps util-linux python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xauth
-    icoutils imagemagick python3-pefile binutils)
+    icoutils imagemagick python3-pefile binutils
+    dpkg-dev lintian groff man-db unzip)

@@ -14,5 +14,7 @@ cmake --preset win64
 cmake --build --preset win64
 cmake --preset native
 cmake --build --preset native
+# The packages too: the pkg tests pack the same trees again and inspect them.
+bash scripts/package.sh
 
 ctest --preset native

@@ -1,0 +1,89 @@
+# Install rules and the packages: a Debian package from the native build and a
+# zip from the Windows one, both at the version given to project().
+set(CPACK_PACKAGE_NAME tolvenar)
+set(CPACK_PACKAGE_VENDOR "Tolvenar Project")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+  "set the priority of a running process named by its executable")
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
+set(CPACK_SOURCE_GENERATOR "")
+
+if(WIN32)
+  # The exe exactly as linked (already stripped): a plain copy, no install-time strip.
+  install(PROGRAMS $<TARGET_FILE:tolv> DESTINATION .)
+  # Windows users read these in Notepad: CRLF line ends.
+  configure_file(packaging/windows/README.txt ${CMAKE_BINARY_DIR}/pkg/README.txt
+    @ONLY NEWLINE_STYLE CRLF)
+  configure_file(LICENSE ${CMAKE_BINARY_DIR}/pkg/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/pkg/README.txt ${CMAKE_BINARY_DIR}/pkg/LICENSE.txt
+    DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_PACKAGE_FILE_NAME tolvenar-${PROJECT_VERSION}-win32)
+  include(CPack)
+  return()
+endif()
+
+set(CMAKE_INSTALL_DOCDIR share/doc/tolvenar CACHE PATH "Documentation (DOCDIR)")
+include(GNUInstallDirs)
+set(TOLV_MAINTAINER "Tolvenar Project <tolvenar@example.org>" CACHE STRING
+  "Maintainer of the Debian package, name <address>")
+
+# What `cmake --install` and the .deb share.
+install(TARGETS tolv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT bin)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT bin)
+# What only `cmake --install` puts: the page as written and the license as is.
+install(FILES man/tolv.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT plain)
+install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT plain)
+
+# What Debian wants instead: page and changelog gzipped without a timestamp, and
+# the license inside a machine-readable copyright file.
+file(STRINGS packaging/debian/changelog TOLV_CHANGELOG_TOP LIMIT_COUNT 1)
+if(NOT TOLV_CHANGELOG_TOP MATCHES "^tolvenar \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/debian/changelog needs an entry for ${PROJECT_VERSION} on top")
+endif()
+file(READ LICENSE TOLV_LICENSE_TEXT)
+# The Expat text in copyright-format: from "Permission", each line indented
+# by one blank and each empty line a lone dot.
+string(REGEX REPLACE "^.*\n(Permission )" "\\1" TOLV_LICENSE_TEXT "${TOLV_LICENSE_TEXT}")
+string(STRIP "${TOLV_LICENSE_TEXT}" TOLV_LICENSE_TEXT)
+string(REPLACE "\n\n" "\n.\n" TOLV_LICENSE_TEXT "${TOLV_LICENSE_TEXT}")
+string(REPLACE "\n" "\n " TOLV_LICENSE_TEXT " ${TOLV_LICENSE_TEXT}")
+set(TOLV_DEB_DIR ${CMAKE_BINARY_DIR}/pkg)
+configure_file(packaging/debian/copyright.in ${TOLV_DEB_DIR}/copyright @ONLY)
+foreach(pair "man/tolv.1:tolv.1.gz" "packaging/debian/changelog:changelog.gz")
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 source)
+  list(GET pair 1 gz)
+  add_custom_command(OUTPUT ${TOLV_DEB_DIR}/${gz}
+    COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/${source} > ${TOLV_DEB_DIR}/${gz}
+    DEPENDS ${CMAKE_SOURCE_DIR}/${source} VERBATIM)
+  list(APPEND TOLV_DEB_GZ ${TOLV_DEB_DIR}/${gz})
+endforeach()
+add_custom_target(tolv_deb_files ALL DEPENDS ${TOLV_DEB_GZ})
+install(FILES ${TOLV_DEB_DIR}/tolv.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+  COMPONENT deb EXCLUDE_FROM_ALL)
+install(FILES ${TOLV_DEB_DIR}/copyright ${TOLV_DEB_DIR}/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT deb EXCLUDE_FROM_ALL)
+
+if(TOLV_TESTS)
+  add_subdirectory(tests/pkg)
+endif()
+
+set(CPACK_GENERATOR DEB)
+# One package of the two components Debian needs.
+set(CPACK_COMPONENTS_ALL bin deb)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_NAME tolvenar)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOLV_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
+tolv looks up the first running process whose executable has the given file
+name and sets its priority: one of IDLE, BELOW_NORMAL, NORMAL, ABOVE_NORMAL,
+HIGH and REALTIME, or a number, as on Windows, where it comes from. On Linux
+each of these stands for a nice value, given to every thread of the process.")
+include(CPack)

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Packs into a scratch folder and checks what a user receives. Usage:
+# check.sh deb|zip BUILD_DIR VERSION, check.sh install BUILD_DIR, check.sh man PAGE
+set -euo pipefail
+command -v cpack lintian dpkg-deb unzip groff man >/dev/null || { echo "SKIP: a packaging tool is missing"; exit 77; }
+[ "$1" = man ] || [ -f "$2/CPackConfig.cmake" ] || { echo "SKIP: $2 is not configured"; exit 77; }
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+here=$(dirname "$0")
+case $1 in
+deb)
+    (cd "$2" && cpack -B "$tmp" >/dev/null)
+    deb=$tmp/tolvenar_$3_$(dpkg --print-architecture).deb
+    lintian --fail-on error,warning "$deb"
+    [ "$(dpkg-deb -f "$deb" Package Section)" = $'Package: tolvenar\nSection: utils' ]
+    dpkg-deb -f "$deb" Depends | grep '^libc6 (>= '
+    dpkg-deb -c "$deb" | awk '{ print $1, $2, $6 }' | diff -u "$here/deb.txt" - ;;
+zip)
+    (cd "$2" && cpack -B "$tmp" >/dev/null)
+    zip=$tmp/tolvenar-$3-win32.zip
+    unzip -Z1 "$zip" | sort | diff -u <(printf '%s\n' LICENSE.txt README.txt tolv.exe) -
+    unzip -p "$zip" tolv.exe | cmp - "$2/tolv.exe"
+    # Every line of the two texts ends in CRLF.
+    if unzip -p "$zip" README.txt LICENSE.txt | grep -nv $'\r$'; then exit 1; fi ;;
+install)
+    cmake --install "$2" --prefix "$tmp" >/dev/null
+    (cd "$tmp" && find . -type f | sort) | diff -u "$here/install.txt" - ;;
+man)
+    out=$(groff -man -ww -z "$2" 2>&1; MANWIDTH=80 man --warnings -l "$2" 2>&1 >/dev/null)
+    [ -z "$out" ] || { echo "$out"; exit 1; }
+    MANWIDTH=80 man -l "$2" | awk 'length > 80 { print; bad = 1 } END { exit bad }' ;;
+esac
