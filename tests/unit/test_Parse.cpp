@@ -75,7 +75,7 @@ TEST(ParseCommandTail, TokensNamesAndClasses)
                           {"a 040", "a", 32, true},
                           {"a 019", "a", 1, true},
                           {"a 64abc", "a", 64, true},
-                          {"a \"\v+64\"", "a", 64, true},
+                          {"a \"\r+64\"", "a", 64, true},
                           {"a -1", "a", 0xFFFFFFFF, true},
                           {"a -0x40", "a", 0xFFFFFFC0, true},
                           {"a 4294967294", "a", 0xFFFFFFFE, true},
