@@ -1,6 +1,5 @@
-// "tolvdrv TOOL" runs tolv.exe inside Wine with the raw command lines below against targets under
-// unique names (copies of this program, which without arguments only sleeps), reads and closes its
-// message boxes, and compares what a user would see with the table.
+// "tolvdrv TOOL" runs tolv.exe in Wine with the raw command lines below against targets (copies of this
+// program, which without arguments sleeps) under unique names; compares what a user sees with the table.
 #include <windows.h>
 #include <tlhelp32.h>
 #include <cstdio>

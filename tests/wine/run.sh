@@ -13,4 +13,5 @@ trap '$server -k; $server -w' EXIT
 # No X server: the null driver, which the desktop takes up when the server restarts.
 $wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null || exit 1
 $server -k; $server -w; $server -p60
-$wine tolvdrv.exe "Z:$(echo "$work" | tr / '\\')\\Program Files\\tolv.exe"
+$wine tolvdrv.exe "Z:$(echo "$work" | tr / '\\')\\Program Files\\tolv.exe" || exit 1
+$server -k; $server -w; rm -rf "$work" # only a failed run keeps its prefix, of some 700 MB
