@@ -29,7 +29,7 @@ static const Case Cases[] = {
     {"\"%s\" %s IDLE extra", 1, BOX(USAGE, " 32") " 64"},
     {"\"%s\" %s 12345", 1, BOX(REFUSED, " 32") " 32"},
     {"\"%s\"%s BELOW_NORMAL", 1, " 16384"},
-    {"\"%s %s IDLE", 1, BOX(USAGE, " 32") " 32"},
+    {"\"tolv.exe%.0s %s IDLE", 1, BOX(USAGE, " 32") " 32"}, // the unclosed name runs to the end
 };
 
 // The targets' classes in the order the process list shows them, as far as
