@@ -26,6 +26,7 @@ static const Case Cases[] = {
     {"\"%s\" %s IDLE", 1, " 64"},
     {"\"%s\" %s 0x4000", 1, " 16384"},
     {"\"%s\" %s IDLE", 2, " 64 32"},
+    {"\"%s\" %s IDLE", 0, ""}, // no process of the name: nothing shown
     {"\"%s\" %s IDLE extra", 1, BOX(USAGE, " 32") " 64"},
     {"\"%s\" %s 12345", 1, BOX(REFUSED, " 32") " 32"},
     {"\"%s\"%s BELOW_NORMAL", 1, " 16384"},
