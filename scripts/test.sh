@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds every target (the native port, the
-# 32-bit Windows exe and its 64-bit twin) and runs every test.
+# Installs what the tests need, builds every target (the native port, and the
+# 32-bit Windows exe with its Wine test helpers) and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
 tolv_install_packages "${TOLV_TEST_PACKAGES[@]}"
+wine_i386=$(tolv_wine_i386_dlls)
 
-# The Windows builds come first: the native test run inspects and runs them.
+# The Windows build comes first: the native test run inspects and runs it.
 cmake --preset win32
 cmake --build --preset win32
-cmake --preset win64
-cmake --build --preset win64
-cmake --preset native
+cmake --preset native -DTOLV_WINE_I386="$wine_i386"
 cmake --build --preset native
 # The packages too: the pkg tests pack the same trees again and inspect them.
 bash scripts/package.sh
