@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds every target (the native port, and the
-# 32-bit Windows exe with its Wine test helpers) and runs every test.
+# Installs what the tests need, builds every target (the native port, the
+# 32-bit Windows exe and its 64-bit test twin, each with the Wine test driver),
+# builds the packages and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -8,9 +9,12 @@ cd "$(dirname "$0")/.."
 tolv_install_packages "${TOLV_TEST_PACKAGES[@]}"
 wine_i386=$(tolv_wine_i386_dlls)
 
-# The Windows build comes first: the native test run inspects and runs it.
+# The Windows builds come first: the native test run inspects and runs them.
+# win64 is not shipped: the Wine tests run it where the kernel runs no 32-bit code.
 cmake --preset win32
 cmake --build --preset win32
+cmake --preset win64
+cmake --build --preset win64
 cmake --preset native -DTOLV_WINE_I386="$wine_i386"
 cmake --build --preset native
 # The packages too: the pkg tests pack the same trees again and inspect them.
