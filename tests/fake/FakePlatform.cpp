@@ -1,5 +1,6 @@
 #include "FakePlatform.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace fake;
@@ -87,7 +88,14 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
-    g.calls.push_back("notice");
-    g.notices.push_back({lpText ? lpText : "(null)", lpCaption ? lpCaption : "(null)", uType, hWnd});
+    std::string text = lpText ? lpText : "(null)", code = text.substr(std::min(text.size(), kFailure.size()));
+    bool box = hWnd == nullptr && lpCaption != nullptr && std::string(lpCaption) == "Tolvenar";
+    if (box && uType == (MB_OK | MB_ICONINFORMATION) && text == kUsage)
+        g.calls.push_back("notice U");
+    else if (box && uType == (MB_OK | MB_ICONERROR) && text.compare(0, kFailure.size(), kFailure) == 0 &&
+             code.size() > 1 && code.back() == '\n')
+        g.calls.push_back("notice F" + code.substr(0, code.size() - 1));
+    else
+        g.calls.push_back("notice ? " + text);
     return IDOK;
 }

@@ -18,19 +18,13 @@ struct Process {
     DWORD refuse = 0;  // nonzero: SetPriorityClass fails with this code
 };
 
-struct Notice {
-    std::string text, caption;
-    UINT type;
-    HWND owner;
-};
-
 struct World {
     std::vector<Process> processes;
     bool snapshotFails = false;
     // "snapshot FLAGS PID", "first SIZE", "next", "open ACCESS INHERIT PID",
-    // "set PID CLASS", "close", "notice"
+    // "set PID CLASS", "close", and "notice U" (the usage notice), "notice
+    // F<code>" (the failure notice) or "notice ? <text>" for anything else.
     std::vector<std::string> calls;
-    std::vector<Notice> notices;
     std::set<HANDLE> open; // handles not yet closed
     int badCloses = 0;     // CloseHandle on something not open
     DWORD lastError = 0;
