@@ -12,22 +12,6 @@
 namespace
 {
 
-TEST(CopyLower, FoldsOnlyAsciiCapitals)
-{
-    const char *const cases[][2] = {
-        {"", ""},
-        {"MiXeD-09_@[`{~.Exe AZ", "mixed-09_@[`{~.exe az"},
-        {"\xc0\xc9\xde\xff\x80", "\xc0\xc9\xde\xff\x80"} // bytes from 0x80 up are no letters
-    };
-    for (const auto &c : cases) {
-        char dst[MAX_PATH];
-        std::memset(dst, '#', sizeof(dst));
-        CopyLower(dst, c[0]);
-        EXPECT_STREQ(dst, c[1]);
-        EXPECT_EQ(dst[std::strlen(c[0]) + 1], '#') << "written past the terminator";
-    }
-}
-
 // Every test starts from a cleared record and an empty process table, and
 // ends with every handle closed, each once.
 class Tool : public ::testing::Test
@@ -37,20 +21,12 @@ class Tool : public ::testing::Test
     {
         fake::Reset();
         std::memset(&RunState, 0, sizeof(RunState));
-        fake::g.processes = {{4, "System"},
-                             {100, "notepad.exe"},
-                             {200, "NotePad.EXE"},
-                             {300, "My App.exe"},
-                             {400, "locked.exe"},
-                             {500, "svc.exe"},
-                             {600, "\xc0.exe"},
-                             {700, ""},
-                             {800, std::string(259, 'Q')},
-                             {900, "crash.exe"},
-                             {1000, "Locked.EXE"}};
-        fake::g.processes[4].opens = false;
-        fake::g.processes[5].refuse = ERROR_ACCESS_DENIED;
-        fake::g.processes[9].refuse = 0xC0000005;
+        // clang-format off
+        fake::g.processes = {{4, "System"}, {100, "notepad.exe"}, {200, "NotePad.EXE"}, {300, "My App.exe"},
+                             {400, "locked.exe", false}, {500, "svc.exe", true, ERROR_ACCESS_DENIED},
+                             {600, "\xc0.exe"}, {700, ""}, {800, std::string(259, 'Q')},
+                             {900, "crash.exe", true, 0xC0000005}, {1000, "Locked.EXE"}};
+        // clang-format on
     }
     void TearDown() override
     {
