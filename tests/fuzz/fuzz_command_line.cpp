@@ -22,14 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     line.resize(std::strlen(line.c_str()));
 
     fake::Reset();
-    fake::g.processes = {{4, "System", false},
-                         {100, "notepad.exe"},
-                         {101, "NOTEPAD.EXE"},
-                         {102, "My App.exe"},
-                         {103, ""},
-                         {104, std::string(259, 'L')},
-                         {105, "caf\xc9.exe"},
-                         {106, "NULL", true, refusal}};
+    // clang-format off
+    fake::g.processes = {{4, "System", false}, {100, "notepad.exe"}, {101, "NOTEPAD.EXE"}, {102, "My App.exe"},
+                         {103, ""}, {104, std::string(259, 'L')}, {105, "caf\xc9.exe"}, {106, "NULL", true, refusal}};
+    // clang-format on
     fake::g.snapshotFails = quirks & 1;
     fake::g.processes[1].opens = !(quirks & 2);
     fake::g.processes[1].refuse = quirks & 4 ? refusal : 0;
