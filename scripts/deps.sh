@@ -21,6 +21,6 @@ TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev)
 # exe, Wine and Xvfb to run its 64-bit twin, PE tools, sanitizer and fuzzer
 # runtimes, valgrind, and what the integration tests call.
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
-    libclang-rt-14-dev clang-format valgrind procps util-linux python3
+    libclang-rt-14-dev clang-format valgrind strace procps util-linux python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 xvfb xauth
     icoutils imagemagick python3-pefile binutils)

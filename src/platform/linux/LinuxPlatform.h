@@ -83,8 +83,8 @@ BOOL HasEnded(const STAT_INFO *lpInfo);
 
 // Liveness proofs (Liveness.cpp): set up for a snapshot, freed with it.
 void SetUpLiveness(LINUX_HANDLE *lpSnap);
-// Whether a listed process still runs: TRUE, FALSE when it has ended, or
-// FALSE with errno set to something other than 0 when that could not be told.
+// Whether a listed process still runs: TRUE, or FALSE with errno set (ESRCH
+// when it has ended).
 BOOL IsRunning(const LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo);
 
 // Full names (Names.cpp). The name a process is listed under, from its comm

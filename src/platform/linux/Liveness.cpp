@@ -141,6 +141,9 @@ BOOL IsRunning(const LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpI
     PidPath(szPath, "", pid, "/stat");
     if (!ReadStat(dirfd(lpSnap->lpProcDir), szPath, lpInfo))
         return FALSE;
-    errno = 0;
-    return !HasEnded(lpInfo);
+    if (HasEnded(lpInfo)) {
+        errno = ESRCH;
+        return FALSE;
+    }
+    return TRUE;
 }

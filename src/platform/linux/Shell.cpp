@@ -24,12 +24,12 @@ static BOOL NeedsQuotes(const char *lpszArg)
     return lpszArg[0] == '\0' || (strpbrk(lpszArg, " \t") != NULL && strchr(lpszArg, '"') == NULL);
 }
 
-// The program's name is read back up to the next double quote, with no way to
-// escape one: its double quotes are left out, which changes nothing the tool
-// uses, so that it always reads back as one name.
+// The program's name is always quoted, and read back up to the next double
+// quote with no way to escape one: its double quotes are left out, which
+// changes nothing the tool uses, so that it always reads back as one name.
 static void CopyArg(char **lpp, const char *lpszArg, BOOL bProgram)
 {
-    BOOL bQuote = bProgram ? lpszArg[0] == '\0' || strpbrk(lpszArg, " \t") != NULL : NeedsQuotes(lpszArg);
+    BOOL bQuote = bProgram || NeedsQuotes(lpszArg);
     char *p = *lpp;
     if (bQuote)
         *p++ = '"';

@@ -59,7 +59,7 @@ static DWORD ReadEntry(const LINUX_HANDLE *lpSnap, pid_t pid, LPPROCESSENTRY32 l
     int nErrno = errno;
     close(fd);
     if (!bRunning)
-        return nErrno == 0 ? ENTRY_GONE : EntryError(nErrno);
+        return EntryError(nErrno);
 
     DWORD dwSize = lppe->dwSize;
     memset(lppe, 0, sizeof(PROCESSENTRY32));
