@@ -73,7 +73,7 @@ static DWORD ReadEntry(const LINUX_HANDLE *lpSnap, pid_t pid, LPPROCESSENTRY32 l
     if (dwError != ERROR_SUCCESS)
         return dwError;
     Listed.pid = pid;
-    memcpy(Listed.szName, lppe->szExeFile, sizeof(Listed.szName));
+    strcpy(Listed.szName, lppe->szExeFile); // it fits: the same size
     Listed.bHasStart = info.chState != 0;
     Listed.ullStart = info.ullStart;
     return ERROR_SUCCESS;
