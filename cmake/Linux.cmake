@@ -1,8 +1,16 @@
 # The native port: the tool on the Linux layer of the Win32 subset.
-add_library(tolv_platform_linux STATIC
-  src/platform/linux/Handles.cpp
-  src/platform/linux/Process.cpp
-  src/platform/linux/Shell.cpp)
+# One file per concern: handles, files under /proc, the walk, liveness
+# proofs, full names, process handles, the change of every thread, the shell.
+set(TOLV_LINUX_SOURCES
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Handles.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ProcFiles.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Walk.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Liveness.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Names.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ProcessHandle.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Threads.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Shell.cpp)
+add_library(tolv_platform_linux STATIC ${TOLV_LINUX_SOURCES})
 target_include_directories(tolv_platform_linux PUBLIC ${TOLV_PLATFORM_INCLUDE})
 target_compile_options(tolv_platform_linux PRIVATE ${TOLV_WARNINGS} ${TOLV_CODEGEN})
 

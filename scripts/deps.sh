@@ -26,7 +26,7 @@ TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev)
 # fuzzer runtimes, valgrind, what the integration tests call, and the tools
 # that build and check the packages.
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
-    libclang-rt-14-dev clang-format valgrind procps util-linux python3
+    libclang-rt-14-dev clang-format valgrind strace procps util-linux python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
     dpkg-dev lintian groff man-db unzip)
 

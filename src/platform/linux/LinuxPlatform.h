@@ -31,13 +31,14 @@ struct LINUX_HANDLE {
     pid_t *lpKernelPids; // kernel threads, sorted; null where unknown
     size_t cKernelPids;
     BOOL bOwnersFirst; // check /proc file owners before robust-futex lists
+    BOOL bOwnerProof;  // whether the owner root can be told from other users here
     uid_t uidRoot;     // how the owner root shows in this user namespace
 
     // Process: bound to the process itself, not to its number.
     pid_t pid;
     int fdPid;                   // pidfd, or -1 where the kernel has none
-    int fdProcDir;               // without a pidfd: /proc/PID, which stays bound to the process
-    unsigned long long ullStart; // and its start time in clock ticks
+    int fdProcDir;               // /proc/PID, which stays bound to the process
+    unsigned long long ullStart; // without a pidfd: its start time in clock ticks
     DWORD dwAccess;
 };
 
@@ -53,6 +54,53 @@ void CloseProcess(LINUX_HANDLE *lpHandle);
 
 // The Win32 code closest to an errno value.
 DWORD ErrnoToWin32(int nErrno);
+// The same for a file under /proc/PID, where "not found" means the process ended.
+DWORD ProcErrnoToWin32(int nErrno);
+// Whether an errno value read from /proc/PID means that the process is gone.
+BOOL IsGone(int nErrno);
+
+// Files under /proc (ProcFiles.cpp).
+struct STAT_INFO {
+    char chState;
+    DWORD dwFlags;
+    DWORD dwParent;
+    DWORD dwThreads;
+    unsigned long long ullStart;
+};
+// A directory entry of /proc or /proc/PID/task that names a process or thread.
+BOOL ParsePid(const char *lpszName, pid_t *lpPid);
+// Writes prefix, the number and suffix; the buffer holds 64 characters.
+void PidPath(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszSuffix);
+// A file of a process: PID/NAME under /proc, or NAME where pid is 0 and the
+// directory is /proc/PID itself.
+void EntryPath(char *lpszDst, pid_t pid, const char *lpszName);
+// Reads a small file whole into a zero-terminated buffer; the length, or -1.
+ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf);
+// The state, flags, parent, thread count and start time; FALSE with errno set.
+BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo);
+// Only a leader with no thread left marks an ended process.
+BOOL HasEnded(const STAT_INFO *lpInfo);
+
+// Liveness proofs (Liveness.cpp): set up for a snapshot, freed with it.
+void SetUpLiveness(LINUX_HANDLE *lpSnap);
+// Whether a listed process still runs: TRUE, or FALSE with errno set (ESRCH
+// when it has ended).
+BOOL IsRunning(const LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo);
+
+// Full names (Names.cpp). The name a process is listed under, from its comm
+// (without the newline): where the kernel cut it, made whole from the name the
+// program was started under. ERROR_SUCCESS, or the code of an error that left
+// the name unknown.
+DWORD FullName(int fdDir, pid_t pid, const char *lpszComm, LPSTR lpszDst);
+
+// ERROR_SUCCESS while the handle's process runs; ERROR_INVALID_PARAMETER once
+// it has ended, also when its number now names another process (ProcessHandle.cpp).
+DWORD CheckStillRuns(const LINUX_HANDLE *lpProc);
+
+// The walk (Walk.cpp): ERROR_SUCCESS when the process bound to fdProcDir is
+// the one the walk last listed under its number, or was not listed; else
+// ERROR_INVALID_PARAMETER, or the code of an error.
+DWORD CheckListed(pid_t pid, int fdProcDir);
 
 // main hands its argument vector over before the tool starts.
 void SetArguments(int argc, char **argv);

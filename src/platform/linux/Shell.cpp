@@ -24,6 +24,24 @@ static BOOL NeedsQuotes(const char *lpszArg)
     return lpszArg[0] == '\0' || (strpbrk(lpszArg, " \t") != NULL && strchr(lpszArg, '"') == NULL);
 }
 
+// The program's name is always quoted, and read back up to the next double
+// quote with no way to escape one: its double quotes are left out, which
+// changes nothing the tool uses, so that it always reads back as one name.
+static void CopyArg(char **lpp, const char *lpszArg, BOOL bProgram)
+{
+    BOOL bQuote = bProgram || NeedsQuotes(lpszArg);
+    char *p = *lpp;
+    if (bQuote)
+        *p++ = '"';
+    for (const char *s = lpszArg; *s != '\0'; s++) {
+        if (!bProgram || *s != '"')
+            *p++ = *s;
+    }
+    if (bQuote)
+        *p++ = '"';
+    *lpp = p;
+}
+
 LPSTR BuildCommandLine(int argc, char **argv)
 {
     size_t cb = 1;
@@ -37,14 +55,7 @@ LPSTR BuildCommandLine(int argc, char **argv)
     for (int i = 0; i < argc; i++) {
         if (i > 0)
             *p++ = ' ';
-        BOOL bQuote = NeedsQuotes(argv[i]);
-        if (bQuote)
-            *p++ = '"';
-        size_t cch = strlen(argv[i]);
-        memcpy(p, argv[i], cch);
-        p += cch;
-        if (bQuote)
-            *p++ = '"';
+        CopyArg(&p, argv[i], i == 0);
     }
     *p = '\0';
     return lpsz;

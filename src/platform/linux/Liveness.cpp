@@ -1,0 +1,149 @@
+// Whether a listed process still runs, proven as cheaply as can be: a zombie
+// is not listed, and reading every process's stat record would nearly double
+// the cost of a walk.
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "LinuxPlatform.h"
+
+// How an owner outside our user namespace shows: the kernel's default overflowuid.
+#define OVERFLOW_UID 65534u
+
+// The flag of kernel threads in the stat record.
+#define PF_KTHREAD 0x00200000u
+
+static int ComparePids(const void *lpLeft, const void *lpRight)
+{
+    pid_t left = *(const pid_t *)lpLeft;
+    pid_t right = *(const pid_t *)lpRight;
+    return (left > right) - (left < right);
+}
+
+static BOOL IsKernelThread(const LINUX_HANDLE *lpSnap, pid_t pid)
+{
+    return lpSnap->lpKernelPids != NULL &&
+           bsearch(&pid, lpSnap->lpKernelPids, lpSnap->cKernelPids, sizeof(pid_t), ComparePids) != NULL;
+}
+
+// A process whose first thread still has its memory runs. Two cheap proofs
+// of that: the kernel clears a thread's robust-futex list as the thread
+// exits, and gives /proc/PID files to root once the memory is gone.
+static BOOL HasRobustList(pid_t pid)
+{
+    void *lpHead = NULL;
+    size_t cbHead = 0;
+    return syscall(SYS_get_robust_list, pid, &lpHead, &cbHead) == 0 && lpHead != NULL;
+}
+
+static BOOL IsOwnedByUser(const LINUX_HANDLE *lpSnap, int fdComm)
+{
+    struct stat st;
+    return lpSnap->bOwnerProof && fstat(fdComm, &st) == 0 && st.st_uid != lpSnap->uidRoot;
+}
+
+// Appends to an array that grows as needed; FALSE when memory runs out.
+static BOOL AppendPid(pid_t **lplpPids, size_t *lpcPids, size_t *lpcAlloc, pid_t pid)
+{
+    if (*lpcPids == *lpcAlloc) {
+        size_t cNew = *lpcAlloc == 0 ? 1024 : *lpcAlloc * 2;
+        pid_t *lpNew = (pid_t *)realloc(*lplpPids, cNew * sizeof(pid_t));
+        if (lpNew == NULL)
+            return FALSE;
+        *lplpPids = lpNew;
+        *lpcAlloc = cNew;
+    }
+    (*lplpPids)[(*lpcPids)++] = pid;
+    return TRUE;
+}
+
+// Every kernel thread is a child of kthreadd, PID 2 of the first PID
+// namespace: its list of children, read once, spares reading each one's stat
+// record. Without the list the walk is slower, not wrong.
+static void ListKernelThreads(LINUX_HANDLE *lpSnap)
+{
+    int fdProc = dirfd(lpSnap->lpProcDir);
+    STAT_INFO info;
+    // In any other PID namespace, PID 2 is an ordinary process.
+    if (!ReadStat(fdProc, "2/stat", &info) || (info.dwFlags & PF_KTHREAD) == 0)
+        return;
+    int fd = openat(fdProc, "2/task/2/children", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+
+    pid_t *lpPids = NULL;
+    size_t cPids = 0, cAlloc = 0;
+    BOOL bOk = TRUE;
+    long nValue = -1; // the number being read, -1 between numbers
+    char szBuf[4096];
+    ssize_t cb;
+    while (bOk && (cb = read(fd, szBuf, sizeof(szBuf))) != 0) {
+        if (cb < 0)
+            bOk = FALSE;
+        for (ssize_t i = 0; bOk && i < cb; i++) {
+            if (szBuf[i] >= '0' && szBuf[i] <= '9') {
+                nValue = (nValue < 0 ? 0 : nValue) * 10 + (szBuf[i] - '0');
+                bOk = nValue <= INT_MAX;
+            } else if (nValue >= 0) {
+                bOk = AppendPid(&lpPids, &cPids, &cAlloc, (pid_t)nValue);
+                nValue = -1;
+            }
+        }
+    }
+    if (bOk && nValue >= 0)
+        bOk = AppendPid(&lpPids, &cPids, &cAlloc, (pid_t)nValue);
+    close(fd);
+    if (!bOk || cPids == 0) {
+        free(lpPids);
+        return;
+    }
+    qsort(lpPids, cPids, sizeof(pid_t), ComparePids);
+    lpSnap->lpKernelPids = lpPids;
+    lpSnap->cKernelPids = cPids;
+}
+
+void SetUpLiveness(LINUX_HANDLE *lpSnap)
+{
+    ListKernelThreads(lpSnap);
+    // Root may read any process's robust-futex list, and most processes are
+    // root's, whose files show root as owner either way; anyone else is
+    // refused the lists of other users, whose files do tell.
+    lpSnap->bOwnersFirst = geteuid() != 0;
+    // The owner a process's files fall to is root of the first user
+    // namespace, whatever namespace (nested or not) we are in: a sysctl file
+    // shows how it looks here. Where it shows as the overflow owner, root
+    // cannot be told from any unmapped user, and the proof is not used.
+    struct stat st;
+    if (stat("/proc/sys/kernel/pid_max", &st) == 0 && st.st_uid != OVERFLOW_UID) {
+        lpSnap->bOwnerProof = TRUE;
+        lpSnap->uidRoot = st.st_uid;
+    }
+}
+
+BOOL IsRunning(const LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo)
+{
+    // Kernel threads have no memory of their own either, but never linger once ended.
+    if (IsKernelThread(lpSnap, pid))
+        return TRUE;
+    // The proof more likely to settle it goes first.
+    if (lpSnap->bOwnersFirst) {
+        if (IsOwnedByUser(lpSnap, fdComm) || HasRobustList(pid))
+            return TRUE;
+    } else if (HasRobustList(pid) || IsOwnedByUser(lpSnap, fdComm)) {
+        return TRUE;
+    }
+
+    char szPath[64];
+    PidPath(szPath, "", pid, "/stat");
+    if (!ReadStat(dirfd(lpSnap->lpProcDir), szPath, lpInfo))
+        return FALSE;
+    if (HasEnded(lpInfo)) {
+        errno = ESRCH;
+        return FALSE;
+    }
+    return TRUE;
+}

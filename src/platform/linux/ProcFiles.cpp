@@ -1,0 +1,167 @@
+// Error codes and the files under /proc that every part of the layer reads.
+//
+// Error codes this layer reports:
+//
+//   errno (or situation)                          Win32 code
+//   EPERM, EACCES: change refused                 5   ERROR_ACCESS_DENIED
+//   handle opened without PROCESS_SET_INFORMATION 5   ERROR_ACCESS_DENIED
+//   null, INVALID_HANDLE_VALUE or wrong kind      6   ERROR_INVALID_HANDLE
+//   ENOMEM, or no memory for a handle             8   ERROR_NOT_ENOUGH_MEMORY
+//   end of the process list                       18  ERROR_NO_MORE_FILES
+//   PROCESSENTRY32.dwSize too small               24  ERROR_BAD_LENGTH
+//   ESRCH, EINVAL; process ended, zombie, its     87  ERROR_INVALID_PARAMETER
+//     number reused, no longer the process the
+//     walk listed, id 0; not one of the six
+//     priority classes; no entry record given
+//   ENOENT: no /proc to list                      2   ERROR_FILE_NOT_FOUND
+//   EMFILE, ENFILE                                4   ERROR_TOO_MANY_OPEN_FILES
+//   anything else                                 31  ERROR_GEN_FAILURE
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "LinuxPlatform.h"
+
+DWORD ErrnoToWin32(int nErrno)
+{
+    switch (nErrno) {
+    case 0:
+        return ERROR_SUCCESS;
+    case EPERM:
+    case EACCES:
+        return ERROR_ACCESS_DENIED;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case ESRCH:
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case EMFILE:
+    case ENFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+BOOL IsGone(int nErrno)
+{
+    return nErrno == ENOENT || nErrno == ESRCH;
+}
+
+DWORD ProcErrnoToWin32(int nErrno)
+{
+    return nErrno == ENOENT ? ERROR_INVALID_PARAMETER : ErrnoToWin32(nErrno);
+}
+
+BOOL ParsePid(const char *lpszName, pid_t *lpPid)
+{
+    if (*lpszName == '\0')
+        return FALSE;
+    long nValue = 0;
+    for (const char *p = lpszName; *p != '\0'; p++) {
+        if (*p < '0' || *p > '9' || nValue > INT_MAX / 10)
+            return FALSE;
+        nValue = nValue * 10 + (*p - '0');
+    }
+    if (nValue == 0 || nValue > INT_MAX)
+        return FALSE;
+    *lpPid = (pid_t)nValue;
+    return TRUE;
+}
+
+void PidPath(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszSuffix)
+{
+    char szDigits[16];
+    int cch = 0;
+    unsigned int uValue = (unsigned int)pid;
+    do {
+        szDigits[cch++] = (char)('0' + uValue % 10);
+        uValue /= 10;
+    } while (uValue != 0);
+
+    size_t cchPrefix = strlen(lpszPrefix);
+    memcpy(lpszDst, lpszPrefix, cchPrefix);
+    char *p = lpszDst + cchPrefix;
+    while (cch > 0)
+        *p++ = szDigits[--cch];
+    strcpy(p, lpszSuffix);
+}
+
+void EntryPath(char *lpszDst, pid_t pid, const char *lpszName)
+{
+    if (pid == 0) {
+        strcpy(lpszDst, lpszName);
+        return;
+    }
+    PidPath(lpszDst, "", pid, "/");
+    strcat(lpszDst, lpszName);
+}
+
+ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf)
+{
+    int fd = openat(fdDir, lpszPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    ssize_t cb = read(fd, lpBuf, cbBuf - 1);
+    int nErrno = errno;
+    close(fd);
+    if (cb < 0) {
+        errno = nErrno;
+        return -1;
+    }
+    lpBuf[cb] = '\0';
+    return cb;
+}
+
+// The numeric field nField (counted from 1 as in proc(5), 3 or more) of a
+// stat record, given the text after the name's closing parenthesis.
+static unsigned long long StatField(const char *lpszRest, int nField)
+{
+    const char *p = lpszRest;
+    for (int i = 3; i < nField; i++) {
+        while (*p == ' ')
+            p++;
+        while (*p != ' ' && *p != '\0')
+            p++;
+    }
+    while (*p == ' ')
+        p++;
+    return strtoull(p, NULL, 10);
+}
+
+BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
+{
+    // The record fits well within this; fields past the start time are not needed.
+    char szStat[1024];
+    ssize_t cb = ReadSmallFile(fdDir, lpszPath, szStat, sizeof(szStat));
+    if (cb <= 0) {
+        if (cb == 0)
+            errno = ESRCH; // nothing to read: the process is being reaped
+        return FALSE;
+    }
+    // The name may itself hold ')' and blanks: the last ')' closes it.
+    const char *lpszRest = strrchr(szStat, ')');
+    if (lpszRest == NULL || lpszRest[1] != ' ') {
+        errno = EINVAL;
+        return FALSE;
+    }
+    lpszRest += 2;
+    lpInfo->chState = *lpszRest;
+    lpInfo->dwParent = (DWORD)StatField(lpszRest, 4);
+    lpInfo->dwFlags = (DWORD)StatField(lpszRest, 9);
+    lpInfo->dwThreads = (DWORD)StatField(lpszRest, 20);
+    lpInfo->ullStart = StatField(lpszRest, 22);
+    return TRUE;
+}
+
+// A zombie leader with live threads is a running process whose first thread
+// has ended.
+BOOL HasEnded(const STAT_INFO *lpInfo)
+{
+    return (lpInfo->chState == 'Z' || lpInfo->chState == 'X') && lpInfo->dwThreads <= 1;
+}

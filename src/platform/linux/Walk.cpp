@@ -1,0 +1,196 @@
+// The process list: /proc read as the walk goes, one small file per process.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "LinuxPlatform.h"
+
+// ReadEntry's answer for a process that has ended: the walk passes over it.
+#define ENTRY_GONE 0xFFFFFFFFu
+
+// The last process the walk listed, so that OpenProcess can make sure that
+// its number still names that process.
+static struct {
+    pid_t pid;
+    char szName[MAX_PATH];
+    BOOL bHasStart; // the start time is known where the stat record was read
+    unsigned long long ullStart;
+} Listed;
+
+// Reads the comm file open as fd, without its newline; the length, or -1.
+static ssize_t ReadComm(int fd, char *lpszComm, size_t cbComm)
+{
+    ssize_t cch = read(fd, lpszComm, cbComm - 1);
+    if (cch == 0)
+        errno = ESRCH; // nothing to read: the process is being reaped
+    if (cch <= 0)
+        return -1;
+    if (lpszComm[cch - 1] == '\n')
+        cch--;
+    lpszComm[cch] = '\0';
+    return cch;
+}
+
+// The code for a file of a process that could not be read: the process is
+// gone, or an error that ends the walk, since the entry could be the match.
+static DWORD EntryError(int nErrno)
+{
+    return IsGone(nErrno) ? ENTRY_GONE : ErrnoToWin32(nErrno);
+}
+
+// Fills the entry for one listed process: ERROR_SUCCESS, ENTRY_GONE when it
+// has ended meanwhile, or the error that ends the walk.
+static DWORD ReadEntry(const LINUX_HANDLE *lpSnap, pid_t pid, LPPROCESSENTRY32 lppe)
+{
+    int fdProc = dirfd(lpSnap->lpProcDir);
+    char szPath[64];
+    char szComm[256];
+    PidPath(szPath, "", pid, "/comm");
+    int fd = openat(fdProc, szPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return EntryError(errno);
+    STAT_INFO info;
+    memset(&info, 0, sizeof(info));
+    ssize_t cch = ReadComm(fd, szComm, sizeof(szComm));
+    BOOL bRunning = cch >= 0 && IsRunning(lpSnap, fd, pid, &info);
+    int nErrno = errno;
+    close(fd);
+    if (!bRunning)
+        return EntryError(nErrno);
+
+    DWORD dwSize = lppe->dwSize;
+    memset(lppe, 0, sizeof(PROCESSENTRY32));
+    lppe->dwSize = dwSize;
+    lppe->th32ProcessID = (DWORD)pid;
+    // Parent and thread count are known only where the stat record had to be
+    // read; fetching them for every process would double the walk's cost.
+    lppe->th32ParentProcessID = info.dwParent;
+    lppe->cntThreads = info.dwThreads;
+    DWORD dwError = FullName(fdProc, pid, szComm, lppe->szExeFile);
+    if (dwError != ERROR_SUCCESS)
+        return dwError;
+    Listed.pid = pid;
+    strcpy(Listed.szName, lppe->szExeFile); // it fits: the same size
+    Listed.bHasStart = info.chState != 0;
+    Listed.ullStart = info.ullStart;
+    return ERROR_SUCCESS;
+}
+
+DWORD CheckListed(pid_t pid, int fdProcDir)
+{
+    if (pid != Listed.pid)
+        return ERROR_SUCCESS;
+    char szComm[256];
+    char szName[MAX_PATH];
+    int fd = openat(fdProcDir, "comm", O_RDONLY | O_CLOEXEC);
+    ssize_t cch = fd < 0 ? -1 : ReadComm(fd, szComm, sizeof(szComm));
+    int nErrno = errno;
+    if (fd >= 0)
+        close(fd);
+    if (cch < 0)
+        return ProcErrnoToWin32(nErrno);
+    DWORD dwError = FullName(fdProcDir, 0, szComm, szName);
+    if (dwError != ERROR_SUCCESS)
+        return dwError;
+    if (strcmp(szName, Listed.szName) != 0)
+        return ERROR_INVALID_PARAMETER;
+    STAT_INFO info;
+    if (Listed.bHasStart && !ReadStat(fdProcDir, "stat", &info))
+        return ProcErrnoToWin32(errno);
+    if (Listed.bHasStart && info.ullStart != Listed.ullStart)
+        return ERROR_INVALID_PARAMETER;
+    return ERROR_SUCCESS;
+}
+
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
+{
+    (void)th32ProcessID; // as on Windows, the process list ignores it
+    LINUX_HANDLE *lpSnap = AllocHandle(HANDLE_KIND_SNAPSHOT);
+    if (lpSnap == NULL)
+        return INVALID_HANDLE_VALUE;
+    // Only processes are listed here; a snapshot of anything else is empty.
+    if ((dwFlags & TH32CS_SNAPPROCESS) == 0)
+        return lpSnap;
+
+    // The process IDs are read from this stream as the walk goes, not all at
+    // once: a walk that stops at its match then costs in proportion to the
+    // processes before it, not to all there are. Unlike a Windows snapshot, a
+    // process started meanwhile with a number past the walk's may be listed.
+    lpSnap->lpProcDir = opendir("/proc");
+    if (lpSnap->lpProcDir == NULL) {
+        DWORD dwError = ErrnoToWin32(errno);
+        CloseHandle(lpSnap);
+        SetLastError(dwError);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetUpLiveness(lpSnap);
+    return lpSnap;
+}
+
+void CloseSnapshot(LINUX_HANDLE *lpSnap)
+{
+    if (lpSnap->lpProcDir != NULL)
+        closedir(lpSnap->lpProcDir);
+    free(lpSnap->lpKernelPids);
+}
+
+static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
+{
+    LINUX_HANDLE *lpSnap = LookupHandle(hSnapshot, HANDLE_KIND_SNAPSHOT);
+    if (lpSnap == NULL)
+        return FALSE;
+    if (lppe == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (lppe->dwSize < sizeof(PROCESSENTRY32)) {
+        SetLastError(ERROR_BAD_LENGTH);
+        return FALSE;
+    }
+    if (lpSnap->lpProcDir == NULL) {
+        SetLastError(ERROR_NO_MORE_FILES); // a snapshot of no processes
+        return FALSE;
+    }
+    if (bFirst) {
+        rewinddir(lpSnap->lpProcDir);
+        lpSnap->pidLast = 0;
+    }
+    for (;;) {
+        errno = 0;
+        struct dirent *lpEntry = readdir(lpSnap->lpProcDir);
+        if (lpEntry == NULL) {
+            SetLastError(errno != 0 ? ErrnoToWin32(errno) : ERROR_NO_MORE_FILES);
+            return FALSE;
+        }
+        pid_t pid;
+        if (!ParsePid(lpEntry->d_name, &pid))
+            continue;
+        // /proc lists processes in ascending order; the walk promises that
+        // order, so anything out of it is passed over rather than repeated.
+        if (pid <= lpSnap->pidLast)
+            continue;
+        lpSnap->pidLast = pid;
+        DWORD dwError = ReadEntry(lpSnap, pid, lppe);
+        if (dwError == ERROR_SUCCESS)
+            return TRUE;
+        // Any error but "the process is gone" ends the walk, as a failed
+        // process list does on Windows: a match passed over could not be told.
+        if (dwError != ENTRY_GONE) {
+            SetLastError(dwError);
+            return FALSE;
+        }
+    }
+}
+
+BOOL WINAPI Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe)
+{
+    return NextEntry(hSnapshot, lppe, TRUE);
+}
+
+BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe)
+{
+    return NextEntry(hSnapshot, lppe, FALSE);
+}

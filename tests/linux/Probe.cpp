@@ -1,0 +1,33 @@
+// tolv_probe NAME: walks to the first process named NAME and prints its
+// number (or "end" and the walk's error); after a line on stdin opens it and
+// prints 0 or the error. Exit code 1: a bad entry record was not refused.
+#include <stdio.h>
+#include <string.h>
+
+#include "Win32Api.h"
+
+int main(int, char **argv)
+{
+    setvbuf(stdout, NULL, _IONBF, 0);
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 pe;
+    pe.dwSize = sizeof(pe) - 1;
+    if (Process32First(hSnapshot, NULL) || GetLastError() != 87 || Process32First(hSnapshot, &pe) ||
+        GetLastError() != 24)
+        return 1;
+    pe.dwSize = sizeof(pe);
+    BOOL bFound = Process32First(hSnapshot, &pe);
+    while (bFound && strcmp(pe.szExeFile, argv[1]) != 0)
+        bFound = Process32Next(hSnapshot, &pe);
+    if (!bFound) {
+        printf("end %u\n", GetLastError());
+        return CloseHandle(hSnapshot) ? 0 : 1;
+    }
+    printf("%u\n", pe.th32ProcessID);
+    getchar();
+    HANDLE hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, pe.th32ProcessID);
+    printf("%u\n", hProcess != NULL ? 0 : GetLastError());
+    if (hProcess != NULL)
+        CloseHandle(hProcess);
+    CloseHandle(hSnapshot);
+}
