@@ -47,17 +47,14 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
     return Track(hSnapshotValue);
 }
 
-BOOL WINAPI Process32First(HANDLE hSnapshot, LPPROCESSENTRY32 lppe)
+BOOL WINAPI Process32First(HANDLE h, LPPROCESSENTRY32 lppe)
 {
-    g.calls.push_back("first " + to_string(lppe->dwSize));
-    nNext = 0;
-    return Deliver(hSnapshot, lppe);
+    return g.calls.push_back("first " + to_string(lppe->dwSize)), nNext = 0, Deliver(h, lppe);
 }
 
-BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe)
+BOOL WINAPI Process32Next(HANDLE h, LPPROCESSENTRY32 lppe)
 {
-    g.calls.push_back("next");
-    return Deliver(hSnapshot, lppe);
+    return g.calls.push_back("next"), Deliver(h, lppe);
 }
 
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId)
@@ -82,8 +79,7 @@ DWORD WINAPI GetLastError(void) { return g.lastError; }
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     g.calls.push_back("close");
-    if (!g.open.erase(hObject)) return g.badCloses++, Fail(ERROR_INVALID_HANDLE);
-    return TRUE;
+    return g.open.erase(hObject) ? TRUE : (g.badCloses++, Fail(ERROR_INVALID_HANDLE));
 }
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)

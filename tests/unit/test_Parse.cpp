@@ -13,16 +13,16 @@ namespace
 
 TEST(SkipProgramName, TailFollowsTheProgramName)
 {
+    // clang-format off
     const char *const cases[][2] = {
-        {"tolv notepad.exe IDLE", "notepad.exe IDLE"},
-        {"  \t tolv \t  notepad.exe IDLE ", "notepad.exe IDLE "},
+        {"tolv notepad.exe IDLE", "notepad.exe IDLE"}, {"  \t tolv \t  notepad.exe IDLE ", "notepad.exe IDLE "},
         {"to\"lv x.exe IDLE", "x.exe IDLE"}, // a quote inside an unquoted name does not extend it
         {"\"C:\\Program Files\\tolv.exe\"\t notepad.exe IDLE", "notepad.exe IDLE"},
-        {"\"C:\\tolv.exe\"notepad.exe IDLE", "notepad.exe IDLE"},
+        {"\"C:\\tolv.exe\"notepad.exe IDLE", "notepad.exe IDLE"}, {"\"\" a b", "a b"},
         {"\"C:\\tolv.exe notepad.exe IDLE", ""}, // never closed: the name runs to the end
-        {"\"\" a b", "a b"},
-        {"tolv  \t ", ""},
-        {"   ", ""}};
+        {"tolv  \t ", ""}, {"   ", ""},
+    };
+    // clang-format on
     for (const auto &c : cases) {
         std::string line = c[0];
         LPSTR tail = SkipProgramName(&line[0]);

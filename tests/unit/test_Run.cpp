@@ -38,15 +38,9 @@ class Tool : public ::testing::Test
 TEST_F(Tool, SetPriorityByExeName)
 {
     const std::string walk = "snapshot 1073741826 0; first " + std::to_string(sizeof(PROCESSENTRY32));
-    const struct {
-        std::string module;
-        DWORD cls;
-        BOOL ok;
-        bool opened;
-        DWORD error; // 77: the last error as the fake left it
-        std::string trace;
-    } cases[] = {
-        // clang-format off
+    // 77: the last error as the fake left it
+    // clang-format off
+    const struct { std::string module; DWORD cls; BOOL ok; bool opened; DWORD error; std::string trace; } cases[] = {
         {"NOTEPAD.exe", 0x40, TRUE, true, 77, walk + "; next; open 512 0 100; close; set 100 64; close"},
         {"notepad.EXE", 12345, TRUE, true, 77, "open 512 0 100; close; set 100 12345; close"},
         {"my app.exe", 0x80, TRUE, true, 77, "set 300 128; close"},
@@ -58,8 +52,8 @@ TEST_F(Tool, SetPriorityByExeName)
         {"", 0x40, TRUE, true, 77, "open 512 0 700; close; set 700 64; close"},
         {std::string(259, 'q'), 0x40, TRUE, true, 77, "open 512 0 800; close; set 800 64; close"},
         {std::string(260, 'Q'), 0x40, FALSE, false, 13, "snapshot 1073741826 0; close"}, // fits no name
-        // clang-format on
     };
+    // clang-format on
     for (const auto &c : cases) {
         SetUp();
         fake::g.lastError = 77;
