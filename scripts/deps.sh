@@ -29,34 +29,3 @@ TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-14-dev clang-format valgrind strace procps util-linux python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
     dpkg-dev lintian groff man-db unzip)
-
-# wine64 runs the 32-bit exe in its WoW64 mode once it has Wine's i386 PE DLLs,
-# the folder i386-windows of libwine:i386 in wine64's version. They are fetched
-# under an apt configuration of their own, so the system's architectures stay
-# as they are, and kept in a cache. Prints the folder for WINEDLLPATH.
-tolv_wine_i386_dlls() {
-    local version codename mirror cache tmp
-    version=$(dpkg-query -W -f='${Version}' wine64)
-    cache=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}/wine-i386-$version
-    if [ ! -d "$cache/i386-windows" ]; then
-        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-        mirror=$(sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' \
-            /etc/apt/sources.list /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1)
-        tmp=$(mktemp -d)
-        chown _apt "$tmp" 2>/dev/null || true # apt downloads as that user when root
-        echo "deb [arch=i386] $mirror $codename main" >"$tmp/sources.list"
-        local apt=(-qq -o APT::Architectures=i386 -o APT::Architecture=i386
-            -o Dir::Etc::sourcelist="$tmp/sources.list" -o Dir::Etc::sourceparts=/dev/null
-            -o Dir::State::Lists="$tmp/lists" -o Dir::Cache="$tmp/cache" -o Dir::State::status=/dev/null)
-        mkdir -p "$tmp/lists/partial" "$tmp/cache/archives/partial"
-        echo "Fetching libwine:i386 $version from $mirror into $cache" >&2
-        apt-get "${apt[@]}" update >&2 &&
-            (cd "$tmp" && apt-get "${apt[@]}" download "libwine:i386=$version" >&2) &&
-            dpkg -x "$tmp"/libwine_*.deb "$tmp/x" &&
-            mkdir -p "$cache.part" &&
-            mv "$tmp/x/usr/lib/i386-linux-gnu/wine/i386-windows" "$cache.part/" &&
-            mv -T "$cache.part" "$cache" || { rm -rf "$tmp" "$cache.part"; return 1; }
-        rm -rf "$tmp"
-    fi
-    echo "$cache"
-}

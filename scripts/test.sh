@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
 tolv_install_packages "${TOLV_TEST_PACKAGES[@]}"
-wine_i386=$(tolv_wine_i386_dlls)
+wine_i386=$(sh tests/wine/i386-dlls.sh)
 
 # The Windows builds come first: the native test run inspects and runs them.
 # win64 is not shipped: the Wine tests run it where the kernel runs no 32-bit code.

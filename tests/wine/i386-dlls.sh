@@ -1,0 +1,22 @@
+#!/bin/sh
+# Prints a folder whose i386-windows holds Wine's 32-bit PE DLLs, which wine64's WoW64 mode needs:
+# that folder of Debian's libwine:i386 in wine64's version, fetched once into a cache under an apt
+# configuration of its own, so that the system's architectures stay as they are.
+set -e
+version=$(dpkg-query -W -f='${Version}' wine64)
+cache=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}/wine-i386-$version
+if [ ! -d "$cache/i386-windows" ]; then
+    mirror=$(sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' /etc/apt/sources.list \
+        /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1)
+    tmp=$(mktemp -d) && trap 'rm -rf "$tmp"' EXIT
+    mkdir -p "$tmp/lists/partial" "$tmp/cache/archives/partial" && chown -R _apt "$tmp" 2>/dev/null || true
+    echo "deb [arch=i386] $mirror $(. /etc/os-release && echo "$VERSION_CODENAME") main" >"$tmp/sources.list"
+    set -- -qq -o APT::Architectures=i386 -o APT::Architecture=i386 -o Dir::Etc::sourcelist="$tmp/sources.list" \
+        -o Dir::Etc::sourceparts=/dev/null -o Dir::State::Lists="$tmp/lists" -o Dir::Cache="$tmp/cache" \
+        -o Dir::State::status=/dev/null
+    echo "Fetching libwine:i386 $version from $mirror into $cache" >&2
+    apt-get "$@" update >&2 && (cd "$tmp" && apt-get "$@" download "libwine:i386=$version" >&2)
+    dpkg -x "$tmp"/libwine_*.deb "$tmp/x" && mkdir -p "$tmp/part" "${cache%/*}"
+    mv "$tmp/x/usr/lib/i386-linux-gnu/wine/i386-windows" "$tmp/part/" && mv -T "$tmp/part" "$cache"
+fi
+echo "$cache"
