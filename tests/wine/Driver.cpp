@@ -15,23 +15,15 @@
 
 // The command line (the tool's path, the target's name; all in upper case, the files' names are mixed),
 // the processes under the name, the boxes with the classes while each is up, then the classes after.
-struct Case {
-    const char *pszCmd;
-    int nTargets;
-    const char *pszSeen;
-};
-
-static const Case Cases[] = {
-    {"\"%s\"", 1, BOX(USAGE, " 32") " 32"},
-    {"\"%s\" %s IDLE", 1, " 64"},
-    {"\"%s\" %s 0x4000", 1, " 16384"},
-    {"\"%s\" %s IDLE", 2, " 64 32"},
-    {"\"%s\" %s IDLE", 0, ""}, // no process of the name: nothing shown
-    {"\"%s\" %s IDLE extra", 1, BOX(USAGE, " 32") " 64"},
-    {"\"%s\" %s 12345", 1, BOX(REFUSED, " 32") " 32"},
+// clang-format off
+static const struct { const char *pszCmd; int nTargets; const char *pszSeen; } Cases[] = {
+    {"\"%s\"", 1, BOX(USAGE, " 32") " 32"}, {"\"%s\" %s IDLE", 1, " 64"}, {"\"%s\" %s 0x4000", 1, " 16384"},
+    {"\"%s\" %s IDLE", 2, " 64 32"}, {"\"%s\" %s IDLE", 0, ""}, // no process of the name: nothing shown
+    {"\"%s\" %s IDLE extra", 1, BOX(USAGE, " 32") " 64"}, {"\"%s\" %s 12345", 1, BOX(REFUSED, " 32") " 32"},
     {"\"%s\"%s BELOW_NORMAL", 1, " 16384"},
     {"\"tolv.exe%.0s %s IDLE", 1, BOX(USAGE, " 32") " 32"}, // the unclosed name runs to the end
 };
+// clang-format on
 
 // The targets' classes in the order the process list shows them, as far as
 // it shows them under their names: "first" then means what it means to the tool.
@@ -55,9 +47,8 @@ static PROCESS_INFORMATION Start(const char *pszApp, std::string cmd)
 {
     STARTUPINFOA si = {sizeof si};
     PROCESS_INFORMATION pi = {};
-    CreateProcessA(pszApp, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi);
-    CloseHandle(pi.hThread);
-    return pi;
+    return CreateProcessA(pszApp, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi),
+           CloseHandle(pi.hThread), pi;
 }
 
 // Each box the tool shows (caption, text, whether it shows an icon, the targets' classes while it
@@ -69,8 +60,7 @@ static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMAT
     for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < 20000;) {
         bool bExited = WaitForSingleObject(tool.hProcess, 10) == WAIT_OBJECT_0;
         HWND hwnd = NULL; // the tool's box, once visible, that is with its texts and icon
-        do
-            hwnd = FindWindowExA(NULL, hwnd, "#32770", NULL);
+        do hwnd = FindWindowExA(NULL, hwnd, "#32770", NULL);
         while (hwnd != NULL &&
                (GetWindowThreadProcessId(hwnd, NULL) != tool.dwThreadId || !IsWindowVisible(hwnd)));
         if (hwnd != NULL) {
@@ -95,15 +85,14 @@ int main(int argc, char **argv)
     if (argc != 2)
         return (int)SleepEx(600000, FALSE); // a target; capped, so that one left behind still goes away
     int nFailed = 0;
-    for (const Case &t : Cases) {
+    for (const auto &t : Cases) {
         char szName[64], szCmd[1024];
         snprintf(szName, sizeof szName, "Tgt%lu_%d.exe", GetCurrentProcessId(), (int)(&t - Cases));
         snprintf(szCmd, sizeof szCmd, t.pszCmd, argv[1], szName);
         CharUpperA(szCmd);
         CopyFileA(argv[0], szName, FALSE);
         PROCESS_INFORMATION targets[2] = {}, tool = {};
-        for (int i = 0; i < t.nTargets; i++)
-            targets[i] = Start(szName, szName);
+        for (int i = 0; i < t.nTargets; i++) targets[i] = Start(szName, szName);
         // Until the list shows every target, each as " 32" (NORMAL).
         for (int i = 0; i < 500 && Classes(targets, t.nTargets).size() != 3u * (size_t)t.nTargets; i++)
             Sleep(10);
@@ -114,8 +103,7 @@ int main(int argc, char **argv)
                 CloseHandle(pi.hProcess);
         DeleteFileA(szName);
         printf("%s %s\n", seen == want ? "ok  " : "FAIL", szCmd);
-        if (seen != want)
-            printf("  want: %s\n  seen: %s\n", want.c_str(), seen.c_str()), nFailed++;
+        if (seen != want) printf("  want: %s\n  seen: %s\n", want.c_str(), seen.c_str()), nFailed++;
     }
     return nFailed != 0;
 }
