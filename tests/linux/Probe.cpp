@@ -17,8 +17,7 @@ int main(int, char **argv)
         return 1;
     pe.dwSize = sizeof(pe);
     BOOL bFound = Process32First(hSnapshot, &pe);
-    while (bFound && strcmp(pe.szExeFile, argv[1]) != 0)
-        bFound = Process32Next(hSnapshot, &pe);
+    while (bFound && strcmp(pe.szExeFile, argv[1]) != 0) bFound = Process32Next(hSnapshot, &pe);
     if (!bFound) {
         printf("end %u\n", GetLastError());
         return CloseHandle(hSnapshot) ? 0 : 1;
@@ -27,7 +26,6 @@ int main(int, char **argv)
     getchar();
     HANDLE hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, pe.th32ProcessID);
     printf("%u\n", hProcess != NULL ? 0 : GetLastError());
-    if (hProcess != NULL)
-        CloseHandle(hProcess);
+    if (hProcess != NULL) CloseHandle(hProcess);
     CloseHandle(hSnapshot);
 }

@@ -5,17 +5,14 @@
 
 static void *Sleep(void *)
 {
-    for (;;)
-        pause();
+    for (;;) pause();
 }
 
 int main(int argc, char **)
 {
     pthread_t thread;
-    for (int i = 0; i < 3; i++)
-        pthread_create(&thread, nullptr, Sleep, nullptr);
+    for (int i = 0; i < 3; i++) pthread_create(&thread, nullptr, Sleep, nullptr);
     (void)!write(1, "ready\n", 6);
-    if (argc > 1)
-        pthread_exit(nullptr);
+    if (argc > 1) pthread_exit(nullptr);
     Sleep(nullptr);
 }
