@@ -2,9 +2,7 @@
 """The shipping exe as a file: PE32 i386 for the GUI, entered at the entry
 symbol of the link map, importing exactly what the README lists, with its
 icon group and version record. Usage: test_exe.py EXE MAP README"""
-import re
-import struct
-import sys
+import re, struct, sys
 
 try:
     import pefile

@@ -16,7 +16,7 @@ if [ ! -d "$cache/i386-windows" ]; then
         -o Dir::State::status=/dev/null
     echo "Fetching libwine:i386 $version from $mirror into $cache" >&2
     apt-get "$@" update >&2 && (cd "$tmp" && apt-get "$@" download "libwine:i386=$version" >&2)
-    dpkg -x "$tmp"/libwine_*.deb "$tmp/x" && mkdir -p "$tmp/part" "${cache%/*}"
-    mv "$tmp/x/usr/lib/i386-linux-gnu/wine/i386-windows" "$tmp/part/" && mv -T "$tmp/part" "$cache"
+    dpkg -x "$tmp"/libwine_*.deb "$tmp/x" && mkdir -p "$tmp/x/part" "${cache%/*}"
+    mv "$tmp/x/usr/lib/i386-linux-gnu/wine/i386-windows" "$tmp/x/part/" && mv -T "$tmp/x/part" "$cache"
 fi
 echo "$cache"
