@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t quirks = data[0];
     const DWORD refusal =
         (const DWORD[]){5, 87, 1, 31, 0xC0000005, 0x80000000, 0x7FFFFFFF, 0xFFFFFFFF}[quirks >> 5];
-    std::string line(reinterpret_cast<const char *>(data + 1), size - 1);
-    line.resize(std::strlen(line.c_str()));
+    std::string line(reinterpret_cast<const char *>(data + 1), strnlen((const char *)data + 1, size - 1));
 
     fake::Reset();
     // clang-format off

@@ -34,17 +34,11 @@ TEST(SkipProgramName, TailFollowsTheProgramName)
 
 const DWORD U = 0xDEADBEEF; // the class as the caller left it
 
-struct Case {
-    std::string tail, module;
-    DWORD cls;
-    bool ok;
-};
-
 TEST(ParseCommandTail, TokensNamesAndClasses)
 {
     const std::string n259(259, 'n');
     // clang-format off
-    const Case cases[] = {
+    const struct { std::string tail, module; DWORD cls; bool ok; } cases[] = {
         {"notepad.exe IDLE", "notepad.exe", 0x40, true}, {"\"My App.exe\" HIGH", "My App.exe", 0x80, true},
         {"   a\tIDLE   ", "a", 0x40, true}, {"a \"IDLE\"", "a", 0x40, true}, {"a \" IDLE\"", "a", 0, true},
         {"\"NULL\" BELOW_NORMAL", "", 0x4000, true}, {"NULL NORMAL", "", 0x20, true},
@@ -60,23 +54,21 @@ TEST(ParseCommandTail, TokensNamesAndClasses)
         {"\"" + std::string(5000, 'x') + "\" HIGH", "", U, false},
         // Numbers, read as strtoul does with base 0, in 32 bits.
         {"a 0x4000", "a", 0x4000, true}, {"a 0XaF", "a", 0xAF, true}, {"a 0x", "a", 0, true},
-        {"a 040", "a", 32, true}, {"a 019", "a", 1, true}, {"a 64abc", "a", 64, true},
+        {"a 040", "a", 32, true}, {"a 019", "a", 1, true}, {"a 64abc", "a", 64, true}, {"a +-1", "a", 0, true},
         {"a \"\r+64\"", "a", 64, true}, {"a -1", "a", 0xFFFFFFFF, true}, {"a -0x40", "a", 0xFFFFFFC0, true},
         {"a 4294967294", "a", 0xFFFFFFFE, true}, {"a 4294967296", "a", 0xFFFFFFFF, true},
         {"a 0x100000000", "a", 0xFFFFFFFF, true}, {"a -4294967296", "a", 0xFFFFFFFF, true},
-        {"a +-1", "a", 0, true},
     };
     // clang-format on
     RunState.lpModuleName = static_cast<LPSTR>(std::malloc(MODULE_NAME_SIZE)); // the size the run allocates
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         std::strcpy(RunState.lpModuleName, "?");
         RunState.dwPriorityClass = U;
         std::string tail = c.tail;
         EXPECT_EQ(ParseCommandTail(tail.c_str()) != FALSE, c.ok) << c.tail;
         EXPECT_EQ(RunState.lpModuleName, c.module) << c.tail;
         EXPECT_EQ(RunState.dwPriorityClass, c.cls) << c.tail;
-        EXPECT_EQ(tail, c.tail) << "the tail itself stays unchanged";
-        EXPECT_EQ(RunState.lpWorkCopy, nullptr);
+        EXPECT_TRUE(tail == c.tail && RunState.lpWorkCopy == nullptr) << "the tail is kept, the copy freed";
     }
     std::free(RunState.lpModuleName);
 }
