@@ -32,9 +32,6 @@ struct World {
 
 extern World g;
 
-// A fresh world: no processes, no calls, no handles.
-inline void Reset() { g = World(); }
-
 // The two notices' texts; the failure text ends in the code and a line feed.
 inline const std::string kUsage =
     "Tolvenar Reference\n\nArguments:\n tolv \"Module File\" PRIORITY\n\n \"Module File\" "

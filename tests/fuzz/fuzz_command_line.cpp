@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         (const DWORD[]){5, 87, 1, 31, 0xC0000005, 0x80000000, 0x7FFFFFFF, 0xFFFFFFFF}[quirks >> 5];
     std::string line(reinterpret_cast<const char *>(data + 1), strnlen((const char *)data + 1, size - 1));
 
-    fake::Reset();
+    fake::g = fake::World();
     // clang-format off
     fake::g.processes = {{4, "System", false}, {100, "notepad.exe"}, {101, "NOTEPAD.EXE"}, {102, "My App.exe"},
                          {103, ""}, {104, std::string(259, 'L')}, {105, "caf\xc9.exe"}, {106, "NULL", true, refusal}};

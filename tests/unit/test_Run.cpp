@@ -20,7 +20,7 @@ class Tool : public ::testing::Test
     void SetUp() override
     {
         EXPECT_TRUE(fake::g.open.empty() && fake::g.badCloses == 0) << "last case: " << fake::Trace();
-        fake::Reset();
+        fake::g = fake::World();
         std::memset(&RunState, 0, sizeof(RunState));
         // clang-format off
         fake::g.processes = {{4, "System"}, {100, "notepad.exe"}, {200, "NotePad.EXE"}, {300, "My App.exe"},
