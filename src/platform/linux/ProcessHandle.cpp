@@ -54,11 +54,12 @@ static DWORD Bind(LINUX_HANDLE *lpProc)
     lpProc->fdProcDir = open(szPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lpProc->fdProcDir < 0)
         return ProcErrnoToWin32(errno);
-    STAT_INFO info;
-    if (lpProc->fdPid < 0 && !ReadStat(lpProc->fdProcDir, "stat", &info))
-        return ProcErrnoToWin32(errno);
-    if (lpProc->fdPid < 0)
+    if (lpProc->fdPid < 0) {
+        STAT_INFO info;
+        if (!ReadStat(lpProc->fdProcDir, "stat", &info))
+            return ProcErrnoToWin32(errno);
         lpProc->ullStart = info.ullStart;
+    }
     return ERROR_SUCCESS;
 }
 
