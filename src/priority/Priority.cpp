@@ -9,18 +9,67 @@ void CopyLower(LPSTR lpszDst, LPCSTR lpszSrc)
 {
     // unsigned char: a byte from 0x80 up must not reach isalpha as a negative int.
     const unsigned char *pSrc = (const unsigned char *)lpszSrc;
-    do {
-        unsigned char c = *pSrc;
+    for (;;) {
+        unsigned char c = *pSrc++;
+        // The second byte of a double-byte character may look like a capital
+        // (ア is 0x83 0x41 in code page 932, ヂ 0x83 0x61): it is copied as it is.
+        if (IsDBCSLeadByte(c) && *pSrc != '\0') {
+            *lpszDst++ = (char)c;
+            *lpszDst++ = (char)*pSrc++;
+            continue;
+        }
         if (isalpha(c) && isupper(c))
             c = (unsigned char)tolower(c);
         *lpszDst++ = (char)c;
-    } while (*pSrc++ != '\0');
+        if (c == '\0')
+            return;
+    }
+}
+
+// Walks the snapshot to the first process whose name matches the folded
+// target, or, given a number, to the process of that number, which must then
+// match. TRUE with its entry in *lppe.
+static BOOL FindInSnapshot(HANDLE hSnapshot, LPCSTR lpszTarget, const DWORD *lpdwProcessId,
+                           LPPROCESSENTRY32 lppe)
+{
+    char szCandidate[MAX_PATH];
+    memset(lppe, 0, sizeof(*lppe));
+    lppe->dwSize = sizeof(*lppe);
+    if (!Process32First(hSnapshot, lppe))
+        return FALSE;
+    do {
+        if (lpdwProcessId != NULL && lppe->th32ProcessID != *lpdwProcessId)
+            continue;
+        // The entry's name is terminated within szExeFile, so it fits.
+        lppe->szExeFile[MAX_PATH - 1] = '\0';
+        CopyLower(szCandidate, lppe->szExeFile);
+        if (strcmp(lpszTarget, szCandidate) == 0)
+            return TRUE;
+        if (lpdwProcessId != NULL)
+            return FALSE;
+    } while (Process32Next(hSnapshot, lppe));
+    return FALSE;
+}
+
+// Between the list and the open, the listed process may have ended and its
+// number gone to another process: a fresh list must still show the number
+// under the name. From the open on, the handle keeps the number from reuse.
+static BOOL IsStillListed(LPCSTR lpszTarget, DWORD dwProcessId)
+{
+    // Windows lists every process whatever the number; the number lets other
+    // systems list just that one.
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TOLV_SNAPSHOT_FLAGS, dwProcessId);
+    if (hSnapshot == INVALID_HANDLE_VALUE)
+        return FALSE;
+    PROCESSENTRY32 pe;
+    BOOL bListed = FindInSnapshot(hSnapshot, lpszTarget, &dwProcessId, &pe);
+    CloseHandle(hSnapshot);
+    return bListed;
 }
 
 BOOL SetPriorityByExeName(LPCSTR lpszModule, DWORD dwPriorityClass, DWORD *lpdwError)
 {
     char szTarget[MAX_PATH];
-    char szCandidate[MAX_PATH];
     // No executable name in the process list is longer than MAX_PATH - 1, so
     // a longer one matches nothing; it must not be cut to one that does.
     BOOL bNameFits = strlen(lpszModule) < MAX_PATH;
@@ -31,23 +80,21 @@ BOOL SetPriorityByExeName(LPCSTR lpszModule, DWORD dwPriorityClass, DWORD *lpdwE
     HANDLE hSnapshot = CreateToolhelp32Snapshot(TOLV_SNAPSHOT_FLAGS, 0);
     RunState.hProcess = NULL;
 
+    DWORD dwProcessId = 0;
     if (hSnapshot != INVALID_HANDLE_VALUE) {
         PROCESSENTRY32 pe;
-        memset(&pe, 0, sizeof(pe));
-        pe.dwSize = sizeof(pe);
-        if (bNameFits && Process32First(hSnapshot, &pe)) {
-            do {
-                // The entry's name is terminated within szExeFile, so it fits.
-                pe.szExeFile[MAX_PATH - 1] = '\0';
-                CopyLower(szCandidate, pe.szExeFile);
-                if (strcmp(szTarget, szCandidate) == 0) {
-                    // Only the first match counts, even when it does not open.
-                    RunState.hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, pe.th32ProcessID);
-                    break;
-                }
-            } while (Process32Next(hSnapshot, &pe));
+        // Only the first match counts, even when it does not open.
+        if (bNameFits && FindInSnapshot(hSnapshot, szTarget, NULL, &pe)) {
+            dwProcessId = pe.th32ProcessID;
+            RunState.hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, dwProcessId);
         }
         CloseHandle(hSnapshot);
+    }
+    // A number reused before the open counts as a process that ended: nothing
+    // is changed and nothing shown.
+    if (RunState.hProcess != NULL && !IsStillListed(szTarget, dwProcessId)) {
+        CloseHandle(RunState.hProcess);
+        RunState.hProcess = NULL;
     }
 
     if (RunState.hProcess != NULL) {

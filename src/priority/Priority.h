@@ -3,15 +3,22 @@
 
 #include "Win32Api.h"
 
-// Flags for the process snapshot: the process list, with bit 0x40000000 set
-// as the tool has always passed it.
-#define TOLV_SNAPSHOT_FLAGS 0x40000002
+// Not in every SDK's headers: asks the process list to leave out heap data.
+#ifndef TH32CS_SNAPNOHEAPS
+#define TH32CS_SNAPNOHEAPS 0x40000000
+#endif
 
-// Copies lpszSrc, terminator included, with the ASCII capitals made small.
+// Flags for the process snapshot: the process list (0x40000002), without
+// heaps, as the tool has always passed them.
+#define TOLV_SNAPSHOT_FLAGS (TH32CS_SNAPNOHEAPS | TH32CS_SNAPPROCESS)
+
+// Copies lpszSrc, terminator included, with the ASCII capitals made small;
+// the second byte of a double-byte character is never folded.
 void CopyLower(LPSTR lpszDst, LPCSTR lpszSrc);
 
 // Sets the priority class of the first process whose executable name equals
-// lpszModule (ASCII case ignored). Nonzero on success. RunState.hProcess is
-// non-null afterwards when a process was opened; *lpdwError, when given,
-// receives the system's error code then, else ERROR_INVALID_DATA.
+// lpszModule (ASCII case ignored), once opened and found still listed under
+// that name. Nonzero on success. RunState.hProcess is non-null afterwards
+// when a process was opened; *lpdwError, when given, receives the system's
+// error code then, else ERROR_INVALID_DATA.
 BOOL SetPriorityByExeName(LPCSTR lpszModule, DWORD dwPriorityClass, DWORD *lpdwError);

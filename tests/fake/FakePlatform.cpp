@@ -21,9 +21,9 @@ static HANDLE Track(HANDLE h) { return *g.open.insert(h).first; }
 static BOOL Fail(DWORD dwError) { return g.lastError = dwError, FALSE; }
 static HANDLE ProcessHandle(DWORD pid) { return reinterpret_cast<HANDLE>(0x10000 + (uintptr_t)pid); }
 
-static const Process *Find(DWORD pid)
+static Process *Find(DWORD pid)
 {
-    for (const Process &p : g.processes)
+    for (Process &p : g.processes)
         if (p.pid == pid) return &p;
     return nullptr;
 }
@@ -61,8 +61,9 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
 {
     g.calls.push_back("open " + to_string(dwDesiredAccess) + " " + to_string(bInheritHandle) + " " +
                       to_string(dwProcessId));
-    const Process *p = Find(dwProcessId);
+    Process *p = Find(dwProcessId);
     if (p == nullptr || !p->opens) return Fail(ERROR_ACCESS_DENIED), nullptr;
+    if (!p->reusedBy.empty()) p->exe = p->reusedBy;
     return Track(ProcessHandle(dwProcessId));
 }
 
@@ -75,6 +76,11 @@ BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
 }
 
 DWORD WINAPI GetLastError(void) { return g.lastError; }
+
+BOOL WINAPI IsDBCSLeadByte(BYTE c)
+{
+    return g.dbcs && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
+}
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {

@@ -16,11 +16,15 @@ struct Process {
     std::string exe;
     bool opens = true; // false: OpenProcess fails for it
     DWORD refuse = 0;  // nonzero: SetPriorityClass fails with this code
+    // Non-empty: the number went to another process before the open, which
+    // lists it under this name from then on.
+    std::string reusedBy = "";
 };
 
 struct World {
     std::vector<Process> processes;
     bool snapshotFails = false;
+    bool dbcs = false; // the ANSI code page is 932: lead bytes 0x81-0x9F and 0xE0-0xFC
     // "snapshot FLAGS PID", "first SIZE", "next", "open ACCESS INHERIT PID",
     // "set PID CLASS", "close", and "notice U" (the usage notice), "notice
     // F<code>" (the failure notice) or "notice ? <text>" for anything else.

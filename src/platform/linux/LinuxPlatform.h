@@ -28,6 +28,7 @@ struct LINUX_HANDLE {
     // walk reaches them, and the last process ID delivered.
     DIR *lpProcDir;
     pid_t pidLast;
+    pid_t pidOnly;       // nonzero: the snapshot lists just this process
     pid_t *lpKernelPids; // kernel threads, sorted; null where unknown
     size_t cKernelPids;
     BOOL bOwnersFirst; // check /proc file owners before robust-futex lists

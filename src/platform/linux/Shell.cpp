@@ -70,6 +70,14 @@ LPSTR WINAPI GetCommandLineA(void)
     return lpszCommandLine;
 }
 
+// Names and arguments are UTF-8 (or plain bytes) here: every byte below 0x80
+// is a character of its own, so no byte starts a double-byte character.
+BOOL WINAPI IsDBCSLeadByte(BYTE TestChar)
+{
+    (void)TestChar;
+    return FALSE;
+}
+
 void WINAPI ExitProcess(UINT uExitCode)
 {
     fflush(NULL);

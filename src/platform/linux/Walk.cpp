@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -107,10 +108,14 @@ DWORD CheckListed(pid_t pid, int fdProcDir)
 
 HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
 {
-    (void)th32ProcessID; // as on Windows, the process list ignores it
     LINUX_HANDLE *lpSnap = AllocHandle(HANDLE_KIND_SNAPSHOT);
     if (lpSnap == NULL)
         return INVALID_HANDLE_VALUE;
+    // Windows lists every process whatever the number; a caller that gives one
+    // looks for it in the list either way, and here need not wait for a walk
+    // of all the processes before it.
+    if (th32ProcessID <= (DWORD)INT_MAX)
+        lpSnap->pidOnly = (pid_t)th32ProcessID;
     // Only processes are listed here; a snapshot of anything else is empty.
     if ((dwFlags & TH32CS_SNAPPROCESS) == 0)
         return lpSnap;
@@ -157,6 +162,17 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
     if (bFirst) {
         rewinddir(lpSnap->lpProcDir);
         lpSnap->pidLast = 0;
+    }
+    if (lpSnap->pidOnly != 0) {
+        DWORD dwError = ERROR_NO_MORE_FILES;
+        if (lpSnap->pidLast != lpSnap->pidOnly) {
+            lpSnap->pidLast = lpSnap->pidOnly;
+            dwError = ReadEntry(lpSnap, lpSnap->pidOnly, lppe);
+        }
+        if (dwError == ERROR_SUCCESS)
+            return TRUE;
+        SetLastError(dwError == ENTRY_GONE ? ERROR_NO_MORE_FILES : dwError);
+        return FALSE;
     }
     for (;;) {
         errno = 0;

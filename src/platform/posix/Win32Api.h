@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 typedef int BOOL;
+typedef unsigned char BYTE;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef unsigned int UINT;
@@ -81,6 +82,8 @@ BOOL WINAPI Process32Next(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass);
 DWORD WINAPI GetLastError(void);
+// Whether the byte starts a double-byte character in the ANSI code page.
+BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 void WINAPI SetLastError(DWORD dwErrCode);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 

@@ -11,3 +11,16 @@
 #else
 #define ENTRY_STACK_ALIGN
 #endif
+
+// The ANSI calls convert the system's UTF-16 with best fit: a process named
+// ｑ2.exe is listed as q2.exe, 文.exe as ?.exe, and Ωmega.exe on the command
+// line arrives as Omega.exe, so a name would match a process it does not
+// name. These give the same ANSI strings only where they are exact
+// (ExactAnsi.cpp); the tool calls them under the usual names, as windows.h
+// itself maps the A and W names.
+LPSTR WINAPI GetExactCommandLineA(void);
+BOOL WINAPI Process32FirstExact(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
+BOOL WINAPI Process32NextExact(HANDLE hSnapshot, LPPROCESSENTRY32 lppe);
+#define GetCommandLineA GetExactCommandLineA
+#define Process32First Process32FirstExact
+#define Process32Next Process32NextExact
