@@ -14,6 +14,15 @@ tolv_install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# Makes the UTF-8 locales given as LANGUAGE_TERRITORY where they are missing.
+tolv_make_locales() {
+    local l sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    for l in "$@"; do
+        locale -a | grep -qx "$l.utf8" || $sudo localedef -i "$l" -f UTF-8 "$l.UTF-8"
+    done
+}
+
 # Enough to build the native port (the configure step also wants GoogleTest).
 TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev)
 
@@ -28,4 +37,7 @@ TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev)
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-14-dev clang-format valgrind strace procps util-linux python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
-    dpkg-dev lintian groff man-db unzip)
+    dpkg-dev lintian groff man-db unzip locales)
+
+# The Wine tests run the exe in the code pages these give: 932, 936 and 949.
+TOLV_TEST_LOCALES=(ja_JP zh_CN ko_KR)

@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
 tolv_install_packages "${TOLV_TEST_PACKAGES[@]}"
+tolv_make_locales "${TOLV_TEST_LOCALES[@]}"
 wine_i386=$(sh tests/wine/i386-dlls.sh)
 
 # The Windows builds come first: the native test run inspects and runs them.

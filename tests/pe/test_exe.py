@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The shipping exe as a file: PE32 i386 for the GUI, entered at the entry
-symbol of the link map, importing exactly what the README lists, with its
-icon group and version record. Usage: test_exe.py EXE MAP README"""
+symbol of the link map, importing exactly what imports.txt lists, with its
+icon group and version record. Usage: test_exe.py EXE MAP IMPORTS"""
 import re, struct, sys
 
 try:
@@ -9,7 +9,7 @@ try:
 except ImportError:
     sys.exit(print("SKIP: python3-pefile is not installed") or 77)
 
-exe, link_map, readme = sys.argv[1:4]
+exe, link_map, imports = sys.argv[1:4]
 pe, failures = pefile.PE(exe), []
 
 
@@ -20,13 +20,13 @@ def check(what, got, want):
 
 fh, oh = pe.FILE_HEADER, pe.OPTIONAL_HEADER
 check("machine, magic, subsystem", (fh.Machine, oh.Magic, oh.Subsystem), (0x14C, 0x10B, 2))
-entry = re.findall(r"^\s+0x([0-9a-f]+)\s+_?TolvStartup@0$", open(link_map).read(), re.M)
+with open(link_map) as f:
+    entry = re.findall(r"^\s+0x([0-9a-f]+)\s+_?TolvStartup@0$", f.read(), re.M)
 check("entry point, _TolvStartup@0 in the map", [oh.ImageBase + oh.AddressOfEntryPoint], [int(a, 16) for a in entry])
 
-section = open(readme).read().split("### The Windows exe")[1].split("\n#")[0]
-listed = {dll: sorted(re.split(r"[,\s]+", names.strip()))
-          for dll, names in re.findall(r"^- `(\S+)`: (.*?)(?=\n- |\n\n)", section, re.M | re.S)}
-check("imports as the README lists them",
+with open(imports) as f:
+    listed = {dll: sorted(names) for dll, *names in (line.split() for line in f if not line.startswith("#"))}
+check("imports as listed in " + imports,
       {d.dll.decode(): sorted(i.name.decode() for i in d.imports) for d in pe.DIRECTORY_ENTRY_IMPORT}, listed)
 
 res = {(t.id, str(n.name or n.id), lang.id): pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)

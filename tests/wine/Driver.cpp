@@ -1,8 +1,11 @@
-// "tolvdrv TOOL" runs tolv.exe in Wine with the raw command lines below against targets (copies of this
-// program, which without arguments sleeps) under unique names; compares what a user sees with the table.
+// "tolvdrv TOOL LOG [cjk]" runs tolv.exe in Wine with the raw command lines below against targets (copies of
+// this program, which without arguments sleeps) under unique names; compares what a user sees with the table.
+// LOG is Wine's +cursor trace, which tells the standard icon each box loaded. "cjk": the look-alike cases of
+// the double-byte code page that the locale gives (932, 936 or 949).
 #include <windows.h>
 #include <tlhelp32.h>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #define USAGE                                                                                                \
@@ -11,17 +14,31 @@
     "BELOW_NORMAL\n\n(for WMP)\n \"wmplayer.exe\" IDLE\n\nPriority Parameters:\n REALTIME=256\n "            \
     "HIGHEST=128\n HIGH=128\n ABOVE_NORMAL=32768\n NORMAL=32\n BELOW_NORMAL=16384\n IDLE=64\n"
 #define REFUSED "SetPriorityClass function error\n\nGetLastError()=87\n" // an unknown class, as on Windows
-#define BOX(text, classes) "[Tolvenar|" text "|icon|" classes "]"
+#define BOX(text, icon, classes) "[Tolvenar|" text "|" icon "|" classes "]"
 
-// The command line (the tool's path, the target's name; all in upper case, the files' names are mixed),
-// the processes under the name, the boxes with the classes while each is up, then the classes after.
+struct Case {
+    const char *pszRule;
+    const wchar_t *pszCmd;  // the tool's path, then the name typed; ASCII letters are made capitals
+    const wchar_t *pszName; // the name typed and the targets' names, a stem each, made unique as STEM_TAG.exe
+    const wchar_t *pszTargets[2];
+    const char *pszSeen; // the boxes with the classes while each is up, then the classes after
+};
 // clang-format off
-static const struct { const char *pszCmd; int nTargets; const char *pszSeen; } Cases[] = {
-    {"\"%s\"", 1, BOX(USAGE, " 32") " 32"}, {"\"%s\" %s IDLE", 1, " 64"}, {"\"%s\" %s 0x4000", 1, " 16384"},
-    {"\"%s\" %s IDLE", 2, " 64 32"}, {"\"%s\" %s IDLE", 0, ""}, // no process of the name: nothing shown
-    {"\"%s\" %s IDLE extra", 1, BOX(USAGE, " 32") " 64"}, {"\"%s\" %s 12345", 1, BOX(REFUSED, " 32") " 32"},
-    {"\"%s\"%s BELOW_NORMAL", 1, " 16384"},
-    {"\"tolv.exe%.0s %s IDLE", 1, BOX(USAGE, " 32") " 32"}, // the unclosed name runs to the end
+static const Case Cases[] = {
+    {"no tail: the usage notice", L"\"%ls\"", L"Tgt", {L"Tgt"}, BOX(USAGE, "information", " 32") " 32"},
+    {"a keyword", L"\"%ls\" %ls IDLE", L"Tgt", {L"Tgt"}, " 64"},
+    {"a number", L"\"%ls\" %ls 0x4000", L"Tgt", {L"Tgt"}, " 16384"},
+    {"only the first of two", L"\"%ls\" %ls IDLE", L"Tgt", {L"Tgt", L"Tgt"}, " 64 32"},
+    {"no process of the name: nothing shown", L"\"%ls\" %ls IDLE", L"Tgt", {}, ""},
+    {"three tokens: usage, then the change", L"\"%ls\" %ls IDLE extra", L"Tgt", {L"Tgt"}, BOX(USAGE, "information", " 32") " 64"},
+    {"a refusal", L"\"%ls\" %ls 12345", L"Tgt", {L"Tgt"}, BOX(REFUSED, "error", " 32") " 32"},
+    {"the tail right after a quoted program", L"\"%ls\"%ls BELOW_NORMAL", L"Tgt", {L"Tgt"}, " 16384"},
+    {"an unclosed program name runs to the end", L"\"tolv.exe%.0ls %ls IDLE", L"Tgt", {L"Tgt"}, BOX(USAGE, "information", " 32") " 32"},
+    {"a name beyond ASCII that the code page holds", L"\"%ls\" %ls IDLE", L"café", {L"café"}, " 64"},
+    {"best fit: q2 is not the listed ｑ2", L"\"%ls\" %ls IDLE", L"q2", {L"ｑ2"}, " 32"},
+    {"best fit: ? is not the listed 文", L"\"%ls\" %ls IDLE", L"?", {L"文"}, " 32"},
+    {"best fit: Ωmega typed is not Omega", L"\"%ls\" %ls IDLE", L"Ωmega", {L"Omega"}, " 32"},
+    {"best fit: a fullwidth quote is no quote", L"\"%ls\" \"%ls＂ HIGH ＂\"", L"q1", {L"q1"}, BOX(USAGE, "information", " 32") " 32"},
 };
 // clang-format on
 
@@ -31,8 +48,8 @@ static std::string Classes(const PROCESS_INFORMATION *pTargets, int n)
 {
     std::string s;
     HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 pe = {sizeof pe};
-    for (BOOL b = Process32First(hSnap, &pe); b; b = Process32Next(hSnap, &pe))
+    PROCESSENTRY32W pe = {sizeof pe};
+    for (BOOL b = Process32FirstW(hSnap, &pe); b; b = Process32NextW(hSnap, &pe))
         for (int i = 0; i < n; i++)
             if (pTargets[i].dwProcessId == pe.th32ProcessID && pe.szExeFile[0] != '\0') {
                 HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pe.th32ProcessID);
@@ -43,17 +60,45 @@ static std::string Classes(const PROCESS_INFORMATION *pTargets, int n)
     return s;
 }
 
-static PROCESS_INFORMATION Start(const char *pszApp, std::string cmd)
+static PROCESS_INFORMATION Start(const wchar_t *pszApp, std::wstring cmd)
 {
-    STARTUPINFOA si = {sizeof si};
+    STARTUPINFOW si = {sizeof si};
     PROCESS_INFORMATION pi = {};
-    return CreateProcessA(pszApp, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi),
-           CloseHandle(pi.hThread), pi;
+    if (CreateProcessW(pszApp, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) CloseHandle(pi.hThread);
+    return pi;
 }
 
-// Each box the tool shows (caption, text, whether it shows an icon, the targets' classes while it
-// is up), closed with OK; then the classes after the run and the exit code.
-static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMATION *pTargets, int n)
+static long LogSize(const char *pszLog)
+{
+    FILE *f = fopen(pszLog, "rb");
+    long n = f && fseek(f, 0, SEEK_END) == 0 ? ftell(f) : 0;
+    if (f) fclose(f);
+    return n;
+}
+
+// The standard icon the tool's thread loaded since the log had lSince bytes. A 32-bit process under
+// WoW64 cannot load it (Wine 8 fails LoadIcon there), so its box's icon control stays empty: which
+// icon the box asked for is what both builds can show.
+static std::string LoadedIcon(const char *pszLog, long lSince, DWORD dwThread)
+{
+    std::string kind = "icon not loaded";
+    char szLine[512], szPrefix[48];
+    snprintf(szPrefix, sizeof szPrefix, "%04lx:trace:cursor:LoadIconW ", dwThread);
+    FILE *f = fopen(pszLog, "rb");
+    if (f && fseek(f, lSince, SEEK_SET) == 0)
+        while (fgets(szLine, sizeof szLine, f))
+            if (const char *pId = strncmp(szLine, szPrefix, strlen(szPrefix)) ? NULL : strstr(szLine, ", #"))
+                kind = !strncmp(pId, ", #7f04", 7)   ? "information"
+                       : !strncmp(pId, ", #7f01", 7) ? "error"
+                                                     : pId;
+    if (f) fclose(f);
+    return kind;
+}
+
+// Each box the tool shows (caption, text, its icon, the targets' classes while it is up), closed with
+// OK; then the classes after the run and the exit code.
+static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMATION *pTargets, int n,
+                         const char *pszLog, long lSince)
 {
     std::string seen;
     DWORD dwExit = 0;
@@ -68,9 +113,9 @@ static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMAT
             GetWindowTextA(hwnd, szCaption, sizeof szCaption);
             GetDlgItemTextA(hwnd, 0xFFFF, szText, sizeof szText);
             // stc1 (0x440) is the box's icon control, hidden when the box has no icon.
-            HWND hwndIcon = GetDlgItem(hwnd, 0x0440);
-            bool bIcon = IsWindowVisible(hwndIcon) && SendMessageA(hwndIcon, STM_GETICON, 0, 0) != 0;
-            seen += std::string("[") + szCaption + "|" + szText + (bIcon ? "|icon|" : "|no icon|") +
+            bool bIcon = IsWindowVisible(GetDlgItem(hwnd, 0x0440));
+            seen += std::string("[") + szCaption + "|" + szText + "|" +
+                    (bIcon ? LoadedIcon(pszLog, lSince, tool.dwThreadId) : "no icon") + "|" +
                     Classes(pTargets, n) + "]";
             SendMessageA(hwnd, WM_COMMAND, IDOK, 0); // hides the box before it returns
         } else if (bExited && GetExitCodeProcess(tool.hProcess, &dwExit)) {
@@ -80,29 +125,69 @@ static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMAT
     return seen + " (timed out)";
 }
 
+// The look-alike pair of a double-byte code page: the same lead byte, second bytes 0x41 and 0x61.
+static bool LookAlikes(Case *pCase)
+{
+    static const struct {
+        UINT uCodePage;
+        const wchar_t *pszName, *pszLookAlike;
+    } Pairs[] = {{932, L"ア", L"ヂ"}, {936, L"丄", L"乤"}, {949, L"갂", L"갵"}};
+    for (const auto &p : Pairs) {
+        char sz[2][8] = {};
+        WideCharToMultiByte(CP_ACP, 0, p.pszName, -1, sz[0], 8, NULL, NULL);
+        WideCharToMultiByte(CP_ACP, 0, p.pszLookAlike, -1, sz[1], 8, NULL, NULL);
+        if (p.uCodePage == GetACP() && IsDBCSLeadByte((BYTE)sz[0][0]) && sz[0][0] == sz[1][0] &&
+            sz[0][1] == 0x41 && sz[1][1] == 0x61 && !sz[0][2] && !sz[1][2]) {
+            *pCase = {"a look-alike listed first stays untouched",
+                      L"\"%ls\" %ls BELOW_NORMAL",
+                      p.pszName,
+                      {p.pszLookAlike, p.pszName},
+                      " 32 16384"};
+            return true;
+        }
+    }
+    return false;
+}
+
 int main(int argc, char **argv)
 {
-    if (argc != 2)
+    if (argc < 3)
         return (int)SleepEx(600000, FALSE); // a target; capped, so that one left behind still goes away
     int nFailed = 0;
-    for (const auto &t : Cases) {
-        char szName[64], szCmd[1024];
-        snprintf(szName, sizeof szName, "Tgt%lu_%d.exe", GetCurrentProcessId(), (int)(&t - Cases));
-        snprintf(szCmd, sizeof szCmd, t.pszCmd, argv[1], szName);
-        CharUpperA(szCmd);
-        CopyFileA(argv[0], szName, FALSE);
+    wchar_t szTool[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, argv[1], -1, szTool, MAX_PATH);
+    Case lookAlike;
+    if (argc > 3 && !LookAlikes(&lookAlike))
+        return printf("FAIL code page %u: not one with a look-alike pair here\n", GetACP()), 1;
+    const Case *pFirst = argc > 3 ? &lookAlike : Cases, *pEnd = argc > 3 ? &lookAlike + 1 : std::end(Cases);
+    for (const Case *t = pFirst; t != pEnd; t++) {
+        wchar_t szTag[32], szName[64], szCmd[1024];
+        swprintf(szTag, 32, L"_%lu_%d.exe", GetCurrentProcessId(), (int)(t - pFirst));
+        swprintf(szName, 64, L"%ls%ls", t->pszName, szTag);
+        swprintf(szCmd, 1024, t->pszCmd, szTool, szName);
+        for (wchar_t *p = szCmd; *p; p++) *p = *p >= L'a' && *p <= L'z' ? *p - 32 : *p;
         PROCESS_INFORMATION targets[2] = {}, tool = {};
-        for (int i = 0; i < t.nTargets; i++) targets[i] = Start(szName, szName);
+        int n = t->pszTargets[1] ? 2 : t->pszTargets[0] ? 1 : 0;
+        std::wstring files[2];
+        wchar_t szSelf[MAX_PATH];
+        GetModuleFileNameW(NULL, szSelf, MAX_PATH);
+        for (int i = 0; i < n; i++) {
+            files[i] = std::wstring(t->pszTargets[i]) + szTag;
+            CopyFileW(szSelf, files[i].c_str(), FALSE);
+            targets[i] = Start(files[i].c_str(), files[i]);
+        }
         // Until the list shows every target, each as " 32" (NORMAL).
-        for (int i = 0; i < 500 && Classes(targets, t.nTargets).size() != 3u * (size_t)t.nTargets; i++)
-            Sleep(10);
-        std::string want = std::string(t.pszSeen) + " exit 0",
-                    seen = Watch(tool = Start(argv[1], szCmd), targets, t.nTargets);
-        for (const PROCESS_INFORMATION &pi : {tool, targets[0], targets[1]})
-            TerminateProcess(pi.hProcess, 0), WaitForSingleObject(pi.hProcess, 5000),
-                CloseHandle(pi.hProcess);
-        DeleteFileA(szName);
-        printf("%s %s\n", seen == want ? "ok  " : "FAIL", szCmd);
+        for (int i = 0; i < 500 && Classes(targets, n).size() != 3u * (size_t)n; i++) Sleep(10);
+        long lSince = LogSize(argv[2]);
+        std::string want = std::string(t->pszSeen) + " exit 0";
+        std::string seen = Watch(tool = Start(szTool, szCmd), targets, n, argv[2], lSince);
+        for (const PROCESS_INFORMATION &pi : {tool, targets[0], targets[1]}) {
+            TerminateProcess(pi.hProcess, 0);
+            WaitForSingleObject(pi.hProcess, 5000);
+            CloseHandle(pi.hProcess);
+        }
+        for (int i = 0; i < n; i++) DeleteFileW(files[i].c_str());
+        printf("%s code page %u: %s\n", seen == want ? "ok  " : "FAIL", GetACP(), t->pszRule);
         if (seen != want) printf("  want: %s\n  seen: %s\n", want.c_str(), seen.c_str()), nFailed++;
     }
     return nFailed != 0;
