@@ -26,23 +26,14 @@ class Tool : public ::testing::Test
     {
         fake::g = fake::World();
         std::memset(&RunState, 0, sizeof(RunState));
-        fake::g.processes = {
-            {4, "System"},
-            {100, "notepad.exe"},
-            {200, "NotePad.EXE"},
-            {300, "My App.exe"},
-            {400, "locked.exe", false},
-            {500, "svc.exe", true, ERROR_ACCESS_DENIED},
-            {600, "\xc0.exe"},
-            {700, ""},
-            {800, std::string(259, 'Q')},
-            {900, "crash.exe", true, 0xC0000005},
-            {1000, "Locked.EXE"},
-            {1100, "\x83\x61.exe"}, // ヂ.exe in code page 932
-            {1200, "\x83\x41.exe"}, // ア.exe
-            {1300, "end\x83"},
-            {1400, "reused.exe", true, 0, "other.exe"},
-        };
+        // clang-format off
+        fake::g.processes = {{4, "System"}, {100, "notepad.exe"}, {200, "NotePad.EXE"}, {300, "My App.exe"},
+                             {400, "locked.exe", false}, {500, "svc.exe", true, ERROR_ACCESS_DENIED},
+                             {600, "\xc0.exe"}, {700, ""}, {800, std::string(259, 'Q')},
+                             {900, "crash.exe", true, 0xC0000005}, {1000, "Locked.EXE"},
+                             {1100, "\x83\x61.exe"} /* ヂ.exe in code page 932 */, {1200, "\x83\x41.exe"} /* ア.exe */,
+                             {1300, "end\x83"}, {1400, "reused.exe", true, 0, "other.exe"}};
+        // clang-format on
     }
     // The second walk, to the opened number, and its close.
     static std::string Relisted(DWORD pid)
