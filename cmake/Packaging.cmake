@@ -45,6 +45,14 @@ if(WIN32)
   # SOURCE_DATE_EPOCH instead of the clock.
   set_property(TARGET tolv PROPERTY CXX_LINKER_LAUNCHER
     ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TOLV_SOURCE_DATE_EPOCH})
+  # CPack 3.25 stores the zip's members in directory order, with the packer's
+  # uid and times in the local zone: write it again with fixed ones.
+  find_program(TOLV_PYTHON3 python3 REQUIRED)
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/pkg/sort-zip.cmake @ONLY CONTENT [[
+execute_process(COMMAND "@TOLV_PYTHON3@" "@CMAKE_SOURCE_DIR@/packaging/windows/sort-zip.py"
+  @TOLV_SOURCE_DATE_EPOCH@ ${CPACK_PACKAGE_FILES} COMMAND_ERROR_IS_FATAL ANY)
+]])
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/pkg/sort-zip.cmake)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
   set(CPACK_PACKAGE_FILE_NAME tolvenar-${PROJECT_VERSION}-win32)

@@ -17,9 +17,9 @@ tolv_install_packages() {
 # Enough to build the native port (the configure step also wants GoogleTest).
 TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev)
 
-# Enough to build both packages: the native port, the 32-bit exe, and
-# dpkg-shlibdeps for the .deb's dependencies.
-TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev)
+# Enough to build both packages: the native port, the 32-bit exe,
+# dpkg-shlibdeps for the .deb's dependencies, and Python to fix the zip's order.
+TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev python3)
 
 # Everything the whole test suite needs: the cross compilers for the Windows
 # exe and its 64-bit test twin, Wine to run them, PE tools, sanitizer and
