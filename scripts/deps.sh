@@ -24,8 +24,8 @@ TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev p
 # Everything the whole test suite needs: the cross compilers for the Windows
 # exe and its 64-bit test twin, Wine to run them, PE tools, sanitizer and
 # fuzzer runtimes, valgrind, what the integration tests call, and the tools
-# that build and check the packages.
+# that build and check the packages (git clones the commit that is packed twice).
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-14-dev clang-format valgrind strace procps util-linux python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
-    dpkg-dev lintian groff man-db unzip)
+    dpkg-dev lintian groff man-db unzip git)
