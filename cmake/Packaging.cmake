@@ -25,7 +25,8 @@ endif()
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/pkg/epoch.cmake
   CONTENT "set(ENV{SOURCE_DATE_EPOCH} ${TOLV_SOURCE_DATE_EPOCH})\n")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/pkg/epoch.cmake)
-# Debug paths, and so the build ID, name no folder of this machine.
+# Debug paths are relative to the source folder (gdb started there finds the
+# sources), so they and the build ID that hashes them are the same everywhere.
 foreach(target tolv_core tolv_platform_linux tolv)
   if(TARGET ${target})
     target_compile_options(${target} PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
