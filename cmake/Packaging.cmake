@@ -7,6 +7,32 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_SOURCE_GENERATOR "")
 
+# The same commit packs to the same bytes: every time stamp in the packages is
+# the last commit's (or SOURCE_DATE_EPOCH's, or outside git the changelog's).
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(TOLV_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+    OUTPUT_VARIABLE TOLV_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(NOT TOLV_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  file(STRINGS packaging/debian/changelog TOLV_SIGNOFF REGEX "^ -- " LIMIT_COUNT 1)
+  string(REGEX REPLACE "^.*>  " "" TOLV_SIGNOFF "${TOLV_SIGNOFF}")
+  execute_process(COMMAND date -d "${TOLV_SIGNOFF}" +%s
+    OUTPUT_VARIABLE TOLV_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+endif()
+# CPack's archives take their member times from it.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/pkg/epoch.cmake
+  CONTENT "set(ENV{SOURCE_DATE_EPOCH} ${TOLV_SOURCE_DATE_EPOCH})\n")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/pkg/epoch.cmake)
+# Debug paths are relative to the source folder (gdb started there finds the
+# sources), so they and the build ID that hashes them are the same everywhere.
+foreach(target tolv_core tolv_platform_linux tolv)
+  if(TARGET ${target})
+    target_compile_options(${target} PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
+  endif()
+endforeach()
+
 if(WIN32)
   # The exe exactly as linked (already stripped): a plain copy, no install-time strip.
   install(PROGRAMS $<TARGET_FILE:tolv> DESTINATION .)
@@ -16,6 +42,18 @@ if(WIN32)
   configure_file(LICENSE ${CMAKE_BINARY_DIR}/pkg/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_BINARY_DIR}/pkg/README.txt ${CMAKE_BINARY_DIR}/pkg/LICENSE.txt
     DESTINATION .)
+  # The PE header's time stamp: Debian's mingw-w64 linker takes it from
+  # SOURCE_DATE_EPOCH instead of the clock.
+  set_property(TARGET tolv PROPERTY CXX_LINKER_LAUNCHER
+    ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TOLV_SOURCE_DATE_EPOCH})
+  # CPack 3.25 stores the zip's members in directory order, with the packer's
+  # uid and times in the local zone: write it again with fixed ones.
+  find_program(TOLV_PYTHON3 python3 REQUIRED)
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/pkg/sort-zip.cmake @ONLY CONTENT [[
+execute_process(COMMAND "@TOLV_PYTHON3@" "@CMAKE_SOURCE_DIR@/packaging/windows/sort-zip.py"
+  @TOLV_SOURCE_DATE_EPOCH@ ${CPACK_PACKAGE_FILES} COMMAND_ERROR_IS_FATAL ANY)
+]])
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/pkg/sort-zip.cmake)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
   set(CPACK_PACKAGE_FILE_NAME tolvenar-${PROJECT_VERSION}-win32)

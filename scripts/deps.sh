@@ -26,18 +26,18 @@ tolv_make_locales() {
 # Enough to build the native port (the configure step also wants GoogleTest).
 TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev)
 
-# Enough to build both packages: the native port, the 32-bit exe, and
-# dpkg-shlibdeps for the .deb's dependencies.
-TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev)
+# Enough to build both packages: the native port, the 32-bit exe,
+# dpkg-shlibdeps for the .deb's dependencies, and Python to fix the zip's order.
+TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev python3)
 
 # Everything the whole test suite needs: the cross compilers for the Windows
 # exe and its 64-bit test twin, Wine to run them, PE tools, sanitizer and
 # fuzzer runtimes, valgrind, what the integration tests call, and the tools
-# that build and check the packages.
+# that build and check the packages (git clones the commit that is packed twice).
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-14-dev clang-format valgrind strace procps util-linux python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
-    dpkg-dev lintian groff man-db unzip locales)
+    dpkg-dev lintian groff man-db unzip git locales)
 
 # The Wine tests run the exe in the code pages these give: 932, 936 and 949.
 TOLV_TEST_LOCALES=(ja_JP zh_CN ko_KR)

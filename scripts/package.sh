@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
 tolv_install_packages "${TOLV_PACKAGE_PACKAGES[@]}"
+# The .deb records the modes of the folders and files that CPack creates.
+umask 022
 
 # Builds only what the package holds (cpack itself builds nothing with Ninja),
 # then packs it. CPack's errors go to stderr.

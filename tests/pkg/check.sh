@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Packs into a scratch folder and checks what a user receives. Usage:
-# check.sh deb|zip BUILD_DIR VERSION, check.sh install BUILD_DIR, check.sh man PAGE
+# check.sh deb|zip BUILD_DIR VERSION, check.sh install BUILD_DIR, check.sh man PAGE,
+# check.sh repro SOURCE_DIR VERSION
 set -euo pipefail
 command -v cpack lintian dpkg-deb unzip groff man >/dev/null || { echo "SKIP: a packaging tool is missing"; exit 77; }
-[ "$1" = man ] || [ -f "$2/CPackConfig.cmake" ] || { echo "SKIP: $2 is not configured"; exit 77; }
+[[ $1 =~ ^(man|repro)$ ]] || [ -f "$2/CPackConfig.cmake" ] || { echo "SKIP: $2 is not configured"; exit 77; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 here=$(dirname "$0")
@@ -25,6 +26,16 @@ zip)
 install)
     cmake --install "$2" --prefix "$tmp" >/dev/null
     (cd "$tmp" && find . -type f | sort) | diff -u "$here/install.txt" - ;;
+repro)
+    # The last commit, cloned into two folders and packed one after the other,
+    # the second with another umask and in another time zone.
+    git -C "$2" rev-parse >/dev/null 2>&1 || { echo "SKIP: $2 is not a git checkout"; exit 77; }
+    git clone -q "$2" "$tmp/one"
+    bash "$tmp/one/scripts/package.sh" >/dev/null
+    (umask 077 && git clone -q "$2" "$tmp/two/clone" && TZ=XYZ-14 bash "$tmp/two/clone/scripts/package.sh" >/dev/null)
+    for f in win32/tolv.exe "win32/tolvenar-$3-win32.zip" "native/tolvenar_$3_$(dpkg --print-architecture).deb"; do
+        cmp "$tmp/one/build/$f" "$tmp/two/clone/build/$f" || { echo "$f differs between two builds of one commit"; exit 1; }
+    done ;;
 man)
     out=$(groff -man -ww -z "$2" 2>&1; MANWIDTH=80 man --warnings -l "$2" 2>&1 >/dev/null)
     [ -z "$out" ] || { echo "$out"; exit 1; }
