@@ -13,22 +13,19 @@ else()
   set(TOLV_ENTRY TolvStartup)
 endif()
 
-set(TOLV_WIN_CODEGEN ${TOLV_CODEGEN} -fno-stack-protector -fno-ident -ffunction-sections -fdata-sections)
-target_compile_options(tolv_core PRIVATE -fno-stack-protector -fno-ident -ffunction-sections -fdata-sections)
+# No C runtime to set up a stack guard; each function in its own section, so
+# that the linker drops what is not called.
+set(TOLV_WIN_CODEGEN -fno-stack-protector -fno-ident -ffunction-sections -fdata-sections)
+target_compile_options(tolv_core PRIVATE ${TOLV_WIN_CODEGEN})
 
-set(TOLV_RESOURCES)
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/res/tolv.rc)
-  set(TOLV_RESOURCES res/tolv.rc)
-  # The record's numbers and strings come from project(... VERSION).
-  configure_file(res/version.h.in ${CMAKE_CURRENT_BINARY_DIR}/res/version.h @ONLY)
-  # windres reports no dependencies, so name the icon it embeds.
-  set_source_files_properties(res/tolv.rc PROPERTIES
-    OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/res/tolv.ico)
-endif()
+# The record's numbers and strings come from project(... VERSION).
+configure_file(res/version.h.in ${CMAKE_CURRENT_BINARY_DIR}/res/version.h @ONLY)
+# windres reports no dependencies, so name the icon it embeds.
+set_source_files_properties(res/tolv.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/res/tolv.ico)
 
-add_executable(tolv WIN32 src/app/Entry.cpp ${TOLV_RESOURCES})
+add_executable(tolv WIN32 src/app/Entry.cpp res/tolv.rc)
 target_include_directories(tolv PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_CURRENT_BINARY_DIR}/res>)
-target_compile_options(tolv PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TOLV_WARNINGS} ${TOLV_WIN_CODEGEN}>)
+target_compile_options(tolv PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${TOLV_WARNINGS} ${TOLV_CODEGEN} ${TOLV_WIN_CODEGEN}>)
 target_link_libraries(tolv PRIVATE tolv_core)
 target_link_options(tolv PRIVATE
   -nostdlib

@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 using namespace fake;
 using std::to_string;
 
 World fake::g;
+const std::string fake::kUsage = [] {
+    std::ifstream file(TOLV_USAGE_FILE, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}();
 static const HANDLE hSnapshotValue = reinterpret_cast<HANDLE>(0x5000);
 static size_t nNext; // the snapshot's next entry
 
@@ -18,7 +24,11 @@ std::string fake::Trace()
 }
 
 static HANDLE Track(HANDLE h) { return *g.open.insert(h).first; }
-static BOOL Fail(DWORD dwError) { return g.lastError = dwError, FALSE; }
+static BOOL Fail(DWORD dwError)
+{
+    g.lastError = dwError;
+    return FALSE;
+}
 static HANDLE ProcessHandle(DWORD pid) { return reinterpret_cast<HANDLE>(0x10000 + (uintptr_t)pid); }
 
 static Process *Find(DWORD pid)
@@ -43,18 +53,24 @@ static BOOL Deliver(HANDLE h, LPPROCESSENTRY32 lppe)
 HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
 {
     g.calls.push_back("snapshot " + to_string(dwFlags) + " " + to_string(th32ProcessID));
-    if (g.snapshotFails) return Fail(ERROR_NOT_ENOUGH_MEMORY), INVALID_HANDLE_VALUE;
+    if (g.snapshots-- <= 0) {
+        Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
     return Track(hSnapshotValue);
 }
 
 BOOL WINAPI Process32First(HANDLE h, LPPROCESSENTRY32 lppe)
 {
-    return g.calls.push_back("first " + to_string(lppe->dwSize)), nNext = 0, Deliver(h, lppe);
+    g.calls.push_back("first " + to_string(lppe->dwSize));
+    nNext = 0;
+    return Deliver(h, lppe);
 }
 
 BOOL WINAPI Process32Next(HANDLE h, LPPROCESSENTRY32 lppe)
 {
-    return g.calls.push_back("next"), Deliver(h, lppe);
+    g.calls.push_back("next");
+    return Deliver(h, lppe);
 }
 
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId)
@@ -62,7 +78,10 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
     g.calls.push_back("open " + to_string(dwDesiredAccess) + " " + to_string(bInheritHandle) + " " +
                       to_string(dwProcessId));
     Process *p = Find(dwProcessId);
-    if (p == nullptr || !p->opens) return Fail(ERROR_ACCESS_DENIED), nullptr;
+    if (p == nullptr || !p->opens) {
+        Fail(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     if (!p->reusedBy.empty()) p->exe = p->reusedBy;
     return Track(ProcessHandle(dwProcessId));
 }
@@ -85,7 +104,9 @@ BOOL WINAPI IsDBCSLeadByte(BYTE c)
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     g.calls.push_back("close");
-    return g.open.erase(hObject) ? TRUE : (g.badCloses++, Fail(ERROR_INVALID_HANDLE));
+    if (g.open.erase(hObject)) return TRUE;
+    g.badCloses++;
+    return Fail(ERROR_INVALID_HANDLE);
 }
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
@@ -93,11 +114,11 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     std::string text = lpText ? lpText : "(null)", code = text.substr(std::min(text.size(), kFailure.size()));
     bool box = hWnd == nullptr && lpCaption != nullptr && std::string(lpCaption) == "Tolvenar";
     if (box && uType == (MB_OK | MB_ICONINFORMATION) && text == kUsage)
-        g.calls.push_back("notice U");
+        g.calls.push_back("usage notice");
     else if (box && uType == (MB_OK | MB_ICONERROR) && text.compare(0, kFailure.size(), kFailure) == 0 &&
              code.size() > 1 && code.back() == '\n')
-        g.calls.push_back("notice F" + code.substr(0, code.size() - 1));
+        g.calls.push_back("failure notice " + code.substr(0, code.size() - 1));
     else
-        g.calls.push_back("notice ? " + text);
+        g.calls.push_back("other notice " + text);
     return IDOK;
 }

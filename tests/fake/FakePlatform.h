@@ -23,11 +23,11 @@ struct Process {
 
 struct World {
     std::vector<Process> processes;
-    bool snapshotFails = false;
-    bool dbcs = false; // the ANSI code page is 932: lead bytes 0x81-0x9F and 0xE0-0xFC
+    int snapshots = 1000; // how many snapshots succeed; the next ones fail
+    bool dbcs = false;    // the ANSI code page is 932: lead bytes 0x81-0x9F and 0xE0-0xFC
     // "snapshot FLAGS PID", "first SIZE", "next", "open ACCESS INHERIT PID",
-    // "set PID CLASS", "close", and "notice U" (the usage notice), "notice
-    // F<code>" (the failure notice) or "notice ? <text>" for anything else.
+    // "set PID CLASS", "close", and "usage notice", "failure notice CODE" or
+    // "other notice TEXT" for anything else.
     std::vector<std::string> calls;
     std::set<HANDLE> open; // handles not yet closed
     int badCloses = 0;     // CloseHandle on something not open
@@ -36,13 +36,9 @@ struct World {
 
 extern World g;
 
-// The two notices' texts; the failure text ends in the code and a line feed.
-inline const std::string kUsage =
-    "Tolvenar Reference\n\nArguments:\n tolv \"Module File\" PRIORITY\n\n \"Module File\" "
-    "parameters is .EXE file name\n\ncommand line samples:\n(for InternetExplorer)\n "
-    "\"iexplore.exe\" BELOW_NORMAL\n\n(for WMP)\n \"wmplayer.exe\" IDLE\n\nPriority "
-    "Parameters:\n REALTIME=256\n HIGHEST=128\n HIGH=128\n ABOVE_NORMAL=32768\n "
-    "NORMAL=32\n BELOW_NORMAL=16384\n IDLE=64\n";
+// The usage notice's text, kept once for all tests in tests/usage.txt; the
+// failure text ends in the code and a line feed.
+extern const std::string kUsage;
 inline const std::string kFailure = "SetPriorityClass function error\n\nGetLastError()=";
 
 // The calls joined by "; ".

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fake::g.processes = {{4, "System", false}, {100, "notepad.exe"}, {101, "NOTEPAD.EXE"}, {102, "My App.exe"},
                          {103, ""}, {104, std::string(259, 'L')}, {105, "caf\xc9.exe"}, {106, "NULL", true, refusal}};
     // clang-format on
-    fake::g.snapshotFails = quirks & 1;
+    fake::g.snapshots = quirks & 1 ? 0 : 1000;
     fake::g.processes[1].opens = !(quirks & 2);
     fake::g.processes[1].refuse = quirks & 4 ? refusal : 0;
     for (int i = 4; i < 7; i++) fake::g.processes[i].refuse = quirks & 8 ? refusal : 0;
@@ -46,12 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (call.find("set") == 0 && ++sets)
             for (const fake::Process &p : fake::g.processes)
                 if (call.find("set " + std::to_string(p.pid) + " ") == 0) refused = p.refuse != 0;
-        if (call.find("notice") == 0)
-            CHECK(call == (i == 0 ? "notice U" : "notice F" + std::to_string((int)refusal)) &&
+        if (call.find("notice") != std::string::npos)
+            CHECK(call == (i == 0 ? "usage notice" : "failure notice " + std::to_string((int)refusal)) &&
                   (i == 0 || refused));
     }
     CHECK(opens <= 1 && sets <= 1 &&
-          (!fake::g.calls.empty() && fake::g.calls.back() == "notice F" + std::to_string((int)refusal)) ==
-              refused);
+          (!fake::g.calls.empty() &&
+           fake::g.calls.back() == "failure notice " + std::to_string((int)refusal)) == refused);
     return 0;
 }

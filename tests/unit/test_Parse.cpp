@@ -13,62 +13,89 @@ namespace
 
 TEST(SkipProgramName, TailFollowsTheProgramName)
 {
-    // clang-format off
-    const char *const cases[][2] = {
-        {"tolv notepad.exe IDLE", "notepad.exe IDLE"}, {"  \t tolv \t  notepad.exe IDLE ", "notepad.exe IDLE "},
-        {"to\"lv x.exe IDLE", "x.exe IDLE"}, // a quote inside an unquoted name does not extend it
-        {"\"C:\\Program Files\\tolv.exe\"\t notepad.exe IDLE", "notepad.exe IDLE"},
-        {"\"C:\\tolv.exe\"notepad.exe IDLE", "notepad.exe IDLE"}, {"\"\" a b", "a b"},
-        {"\"C:\\tolv.exe notepad.exe IDLE", ""}, // never closed: the name runs to the end
-        {"tolv  \t ", ""}, {"   ", ""},
+    const struct {
+        const char *rule, *line, *tail;
+    } cases[] = {
+        {"blanks and tabs around the name are skipped", "  \t tolv \t  notepad.exe IDLE ",
+         "notepad.exe IDLE "},
+        {"a quote inside an unquoted name does not extend it", "to\"lv x.exe IDLE", "x.exe IDLE"},
+        {"a quoted name runs to its closing quote", "\"C:\\Program Files\\tolv.exe\"\t a IDLE", "a IDLE"},
+        {"the tail may begin right after the quote", "\"C:\\tolv.exe\"notepad.exe IDLE", "notepad.exe IDLE"},
+        {"an empty quoted name", "\"\" a b", "a b"},
+        {"an unclosed quote runs to the end", "\"C:\\tolv.exe notepad.exe IDLE", ""},
+        {"blanks after the name only: an empty tail", "tolv  \t ", ""},
     };
-    // clang-format on
     for (const auto &c : cases) {
-        std::string line = c[0];
+        SCOPED_TRACE(c.rule);
+        std::string line = c.line;
         LPSTR tail = SkipProgramName(&line[0]);
-        ASSERT_TRUE(tail >= &line[0] && tail <= &line[0] + line.size()) << c[0];
-        EXPECT_STREQ(tail, c[1]) << c[0];
+        ASSERT_TRUE(tail >= &line[0] && tail <= &line[0] + line.size());
+        EXPECT_STREQ(tail, c.tail);
     }
-    EXPECT_EQ(SkipProgramName(nullptr), nullptr);
+    EXPECT_EQ(SkipProgramName(nullptr), nullptr) << "no command line, no tail";
 }
 
-const DWORD U = 0xDEADBEEF; // the class as the caller left it
+const DWORD kUnset = 0xDEADBEEF; // the class as the caller left it
+const std::string n259(259, 'n');
 
 TEST(ParseCommandTail, TokensNamesAndClasses)
 {
-    const std::string n259(259, 'n');
-    // clang-format off
-    const struct { std::string tail, module; DWORD cls; bool ok; } cases[] = {
-        {"notepad.exe IDLE", "notepad.exe", 0x40, true}, {"\"My App.exe\" HIGH", "My App.exe", 0x80, true},
-        {"   a\tIDLE   ", "a", 0x40, true}, {"a \"IDLE\"", "a", 0x40, true}, {"a \" IDLE\"", "a", 0, true},
-        {"\"NULL\" BELOW_NORMAL", "", 0x4000, true}, {"NULL NORMAL", "", 0x20, true},
-        {"null ABOVE_NORMAL", "null", 0x8000, true}, {"a HIGHEST", "a", 0x80, true},
-        {"a REALTIME", "a", 0x100, true}, {"a Idle", "a", 0, true}, {"a IDLEX", "a", 0, true},
-        {"\xe3\x83\x86.exe\xff IDLE", "\xe3\x83\x86.exe\xff", 0x40, true},
-        {"\"note\tpad.exe\" IDLE", "note", 0, false}, // a tab splits even inside quotes
-        {"a\"b c\"d IDLE", "a", 0, false}, {"\"notepad.exe IDLE", "notepad.exe IDLE", U, false},
-        {"\"\" IDLE", "IDLE", U, false}, {"a \"\"", "a", U, false}, {"\" \"", " ", U, false},
-        {"\"\"", "?", U, false}, {"\t\"\t\"", "?", U, false}, {"a HIGH extra", "a", 0x80, false},
-        {n259 + " IDLE", n259, 0x40, true},
-        {n259 + "n IDLE", "", U, false}, // fits no buffer: rejected, never cut
-        {"\"" + std::string(5000, 'x') + "\" HIGH", "", U, false},
-        // Numbers, read as strtoul does with base 0, in 32 bits.
-        {"a 0x4000", "a", 0x4000, true}, {"a 0XaF", "a", 0xAF, true}, {"a 0x", "a", 0, true},
-        {"a 040", "a", 32, true}, {"a 019", "a", 1, true}, {"a 64abc", "a", 64, true}, {"a +-1", "a", 0, true},
-        {"a \"\r+64\"", "a", 64, true}, {"a -1", "a", 0xFFFFFFFF, true}, {"a -0x40", "a", 0xFFFFFFC0, true},
-        {"a 4294967294", "a", 0xFFFFFFFE, true}, {"a 4294967296", "a", 0xFFFFFFFF, true},
-        {"a 0x100000000", "a", 0xFFFFFFFF, true}, {"a -4294967296", "a", 0xFFFFFFFF, true},
+    const struct {
+        const char *rule;
+        std::string tail, module; // "?": the name as the caller left it
+        DWORD cls;
+        bool ok;
+    } cases[] = {
+        {"two tokens", "notepad.exe IDLE", "notepad.exe", 0x40, true},
+        {"quotes group blanks into a name", "\"My App.exe\" HIGH", "My App.exe", 0x80, true},
+        {"tabs and runs of blanks separate, also at the ends", "   a\tIDLE   ", "a", 0x40, true},
+        {"a quoted keyword", "a \"IDLE\"", "a", 0x40, true},
+        {"a blank quoted into a keyword makes it none", "a \" IDLE\"", "a", 0, true},
+        {"a tab splits even inside quotes", "\"note\tpad.exe\" IDLE", "note", 0, false},
+        {"a quote splits a word", "a\"b c\"d IDLE", "a", 0, false},
+        {"an unclosed quote holds the rest", "\"notepad.exe IDLE", "notepad.exe IDLE", kUnset, false},
+        {"empty quotes are no token", "\"\" IDLE", "IDLE", kUnset, false},
+        {"empty quotes after a name are no token", "a \"\"", "a", kUnset, false},
+        {"a quoted blank is a token", "\" \"", " ", kUnset, false},
+        {"quotes and tabs only: no token, nothing written", "\t\"\t\"", "?", kUnset, false},
+        {"three tokens set both, but are no success", "a HIGH extra", "a", 0x80, false},
+        {"NULL stands for the empty name", "NULL NORMAL", "", 0x20, true},
+        {"NULL quoted too", "\"NULL\" BELOW_NORMAL", "", 0x4000, true},
+        {"null is a name", "null ABOVE_NORMAL", "null", 0x8000, true},
+        {"bytes from 0x80 up are kept", "\xe3\x83\x86.exe\xff IDLE", "\xe3\x83\x86.exe\xff", 0x40, true},
+        {"259 characters fit", n259 + " IDLE", n259, 0x40, true},
+        {"260 are rejected, never cut", n259 + "n IDLE", "", kUnset, false},
+        {"a long quoted name is rejected", "\"" + std::string(5000, 'x') + "\" HIGH", "", kUnset, false},
+        {"HIGHEST is HIGH", "a HIGHEST", "a", 0x80, true},
+        {"REALTIME", "a REALTIME", "a", 0x100, true},
+        {"keywords are case-sensitive", "a Idle", "a", 0, true},
+        {"a keyword is the whole token", "a IDLEX", "a", 0, true},
+        {"hexadecimal", "a 0x4000", "a", 0x4000, true},
+        {"hexadecimal in capitals", "a 0XaF", "a", 0xAF, true},
+        {"0x without a digit is 0", "a 0x", "a", 0, true},
+        {"octal", "a 040", "a", 32, true},
+        {"octal stops at 9", "a 019", "a", 1, true},
+        {"letters end a number", "a 64abc", "a", 64, true},
+        {"one sign only", "a +-1", "a", 0, true},
+        {"white space and a sign before the digits", "a \"\r+64\"", "a", 64, true},
+        {"-1 wraps", "a -1", "a", 0xFFFFFFFF, true},
+        {"a negative hexadecimal wraps", "a -0x40", "a", 0xFFFFFFC0, true},
+        {"the largest but one", "a 4294967294", "a", 0xFFFFFFFE, true},
+        {"beyond 32 bits: the largest, never wrapped to 0", "a 4294967296", "a", 0xFFFFFFFF, true},
+        {"hexadecimal beyond 32 bits", "a 0x100000000", "a", 0xFFFFFFFF, true},
+        {"a negative beyond 32 bits", "a -4294967296", "a", 0xFFFFFFFF, true},
     };
-    // clang-format on
     RunState.lpModuleName = static_cast<LPSTR>(std::malloc(MODULE_NAME_SIZE)); // the size the run allocates
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.rule);
         std::strcpy(RunState.lpModuleName, "?");
-        RunState.dwPriorityClass = U;
+        RunState.dwPriorityClass = kUnset;
         std::string tail = c.tail;
-        EXPECT_EQ(ParseCommandTail(tail.c_str()) != FALSE, c.ok) << c.tail;
-        EXPECT_EQ(RunState.lpModuleName, c.module) << c.tail;
-        EXPECT_EQ(RunState.dwPriorityClass, c.cls) << c.tail;
-        EXPECT_TRUE(tail == c.tail && RunState.lpWorkCopy == nullptr) << "the tail is kept, the copy freed";
+        EXPECT_EQ(ParseCommandTail(tail.c_str()) != FALSE, c.ok);
+        EXPECT_EQ(RunState.lpModuleName, c.module);
+        EXPECT_EQ(RunState.dwPriorityClass, c.cls);
+        EXPECT_EQ(tail, c.tail) << "the tail is left as it was";
+        EXPECT_EQ(RunState.lpWorkCopy, nullptr) << "the working copy is freed";
     }
     std::free(RunState.lpModuleName);
 }

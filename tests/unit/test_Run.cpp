@@ -12,17 +12,20 @@
 namespace
 {
 
-const std::string kWalk = "snapshot 1073741826 0; first " + std::to_string(sizeof(PROCESSENTRY32));
+const std::string kFirst = "first " + std::to_string(sizeof(PROCESSENTRY32));
 
-// Every case starts from a cleared record and a fresh process table, once
-// the one before has closed every handle it opened, each once.
+// Every case starts from a cleared record and a fresh process table, and
+// ends with every handle it opened closed, each once.
 class Tool : public ::testing::Test
 {
   protected:
     void SetUp() override { Reset(); }
     void TearDown() override { ExpectClosed(); }
-    void ExpectClosed() { EXPECT_TRUE(fake::g.open.empty() && fake::g.badCloses == 0) << fake::Trace(); }
-    void Reset()
+    static void ExpectClosed()
+    {
+        EXPECT_TRUE(fake::g.open.empty() && fake::g.badCloses == 0) << fake::Trace();
+    }
+    static void Reset()
     {
         fake::g = fake::World();
         std::memset(&RunState, 0, sizeof(RunState));
@@ -38,27 +41,47 @@ class Tool : public ::testing::Test
     // The second walk, to the opened number, and its close.
     static std::string Relisted(DWORD pid)
     {
-        std::string s = "snapshot 1073741826 " + std::to_string(pid) + "; first " +
-                        std::to_string(sizeof(PROCESSENTRY32));
+        std::string s = "snapshot 1073741826 " + std::to_string(pid) + "; " + kFirst;
         for (size_t i = 0; fake::g.processes[i].pid != pid; i++) s += "; next";
         return s + "; close";
     }
 };
 
+TEST_F(Tool, CopyLower)
+{
+    const struct {
+        const char *rule, *src, *dst;
+        bool dbcs;
+    } cases[] = {
+        {"ASCII capitals only are folded", "NotePad.EXE \xc0\xe0", "notepad.exe \xc0\xe0", false},
+        {"the second byte of a double-byte character is kept", "\x83\x41\x83\x61-A", "\x83\x41\x83\x61-a",
+         true},
+        {"without double-byte characters every ASCII capital folds", "\x83\x41", "\x83\x61", false},
+        {"a lead byte at the end keeps the terminator", "A\x83", "a\x83", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.rule);
+        fake::g.dbcs = c.dbcs;
+        char szDst[16];
+        std::memset(szDst, 'J', sizeof szDst);
+        CopyLower(szDst, c.src);
+        EXPECT_EQ(std::string(szDst, std::strlen(c.dst) + 2), std::string(c.dst) + '\0' + 'J');
+    }
+}
+
 TEST_F(Tool, SetPriorityByExeName)
 {
-    // 77: the last error as the fake left it
     const struct {
         const char *rule;
         std::string module;
         DWORD cls;
         bool dbcs, ok, opened;
-        DWORD error;
+        DWORD error;       // 77: the last error as the fake left it
         std::string trace; // how the trace ends
     } cases[] = {
         {"a name matches in either ASCII case; a fresh list must still show its number", "NOTEPAD.exe", 0x40,
          false, true, true, 77,
-         kWalk + "; next; open 512 0 100; close; " + Relisted(100) + "; set 100 64; close"},
+         "0; " + kFirst + "; next; open 512 0 100; close; " + Relisted(100) + "; set 100 64; close"},
         {"the class is passed on untested", "notepad.EXE", 12345, false, true, true, 77,
          "set 100 12345; close"},
         {"a blank is part of the name", "my app.exe", 0x80, false, true, true, 77, "set 300 128; close"},
@@ -74,12 +97,8 @@ TEST_F(Tool, SetPriorityByExeName)
          "set 800 64; close"},
         {"a longer name matches nothing, and is not cut to one that does", std::string(260, 'Q'), 0x40, false,
          false, false, 13, "snapshot 1073741826 0; close"},
-        {"the second byte of a double-byte character is not folded", "\x83\x41.EXE", 0x40, true, true, true,
+        {"a double-byte name is not its look-alike listed before it", "\x83\x41.EXE", 0x40, true, true, true,
          77, "open 512 0 1200; close; " + Relisted(1200) + "; set 1200 64; close"},
-        {"without double-byte characters every ASCII capital folds", "\x83\x41.EXE", 0x40, false, true, true,
-         77, "set 1100 64; close"},
-        {"a lead byte at the end keeps the terminator", "END\x83", 0x40, true, true, true, 77,
-         "set 1300 64; close"},
         {"a number listed under another name once opened changes nothing", "reused.exe", 0x40, false, false,
          false, 13, "open 512 0 1400; close; " + Relisted(1400) + "; close"},
     };
@@ -97,39 +116,82 @@ TEST_F(Tool, SetPriorityByExeName)
         EXPECT_EQ(trace.substr(trace.size() - std::min(trace.size(), c.trace.size())), c.trace);
         ExpectClosed();
     }
-    Reset();
-    fake::g.snapshotFails = true;
-    EXPECT_FALSE(SetPriorityByExeName("notepad.exe", 0x40, nullptr));
-    EXPECT_EQ(fake::Trace(), "snapshot 1073741826 0") << "an invalid snapshot is not closed";
+}
+
+TEST_F(Tool, SetPriorityByExeNameWithoutAList)
+{
+    const struct {
+        const char *rule;
+        int snapshots; // that succeed
+        bool empty;
+        std::string trace;
+    } cases[] = {
+        {"no list: nothing to close", 0, false, "snapshot 1073741826 0"},
+        {"an empty list: nothing opened", 1, true, "snapshot 1073741826 0; " + kFirst + "; close"},
+        {"no second list to confirm the open: nothing changed", 1, false,
+         "open 512 0 100; close; snapshot 1073741826 100; close"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.rule);
+        Reset();
+        fake::g.snapshots = c.snapshots;
+        if (c.empty) fake::g.processes.clear();
+        DWORD error = 0;
+        EXPECT_FALSE(SetPriorityByExeName("notepad.exe", 0x40, &error));
+        EXPECT_EQ(RunState.hProcess, nullptr);
+        EXPECT_EQ(error, 13u);
+        std::string trace = fake::Trace();
+        EXPECT_EQ(trace.substr(trace.size() - std::min(trace.size(), c.trace.size())), c.trace);
+        ExpectClosed();
+    }
 }
 
 TEST_F(Tool, WinMain)
 {
-    // What the user sees, in order: the notices, S when the process list is
-    // read, and the change made.
-    const std::string cases[][2] = {
-        // clang-format off
-        {"\1", "notice U"} /* no tail at all */, {"", "notice U"}, {"notepad.exe", "notice U"}, {"\"\"", "notice U"},
-        {"\"notepad.exe IDLE", "notice U"}, {std::string(300, 'a') + " IDLE", "notice U"},
-        {"notepad.exe IDLE", "S S set 100 64"}, {"\"my app.EXE\" 0x8000", "S S set 300 32768"},
-        {"notepad.exe high", ""}, {"notepad.exe 0", ""}, {"other.exe IDLE", "S"}, {"locked.exe IDLE", "S"},
-        {"reused.exe IDLE", "S S"}, {"svc.exe REALTIME", "S S set 500 256 notice F5"},
-        {"crash.exe IDLE", "S S set 900 64 notice F-1073741819"},
-        {"notepad.exe HIGH extra", "notice U S S set 100 128"},
-        {"svc.exe HIGH extra", "notice U S S set 500 128 notice F5"},
-        // clang-format on
+    // What the user sees, in order: the notices, "list" where the process
+    // list is read, and the change made.
+    const struct {
+        const char *rule, *tail, *seen;
+    } cases[] = {
+        {"no tail at all", nullptr, "usage notice"},
+        {"an empty tail", "", "usage notice"},
+        {"one token", "notepad.exe", "usage notice"},
+        {"quotes only", "\"\"", "usage notice"},
+        {"an unclosed quote makes one token", "\"notepad.exe IDLE", "usage notice"},
+        {"a name too long",
+         "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
+         "a"
+         "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
+         "a"
+         "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa IDLE",
+         "usage notice"},
+        {"success is silent", "notepad.exe IDLE", "list; list; set 100 64"},
+        {"a quoted name and a number", "\"my app.EXE\" 0x8000", "list; list; set 300 32768"},
+        {"a small keyword is no class: nothing read", "notepad.exe high", ""},
+        {"class 0: nothing read", "notepad.exe 0", ""},
+        {"no process of the name: nothing shown", "other.exe IDLE", "list"},
+        {"a process that will not open: nothing shown", "locked.exe IDLE", "list"},
+        {"a number reused before the open: nothing shown", "reused.exe IDLE", "list; list"},
+        {"a refusal shows its code", "svc.exe REALTIME", "list; list; set 500 256; failure notice 5"},
+        {"a code is shown signed", "crash.exe IDLE", "list; list; set 900 64; failure notice -1073741819"},
+        {"three tokens: usage, then the change", "notepad.exe HIGH extra",
+         "usage notice; list; list; set 100 128"},
+        {"both notices in one run", "svc.exe HIGH extra",
+         "usage notice; list; list; set 500 128; failure notice 5"},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.rule);
         Reset();
         RunState.dwPriorityClass = HIGH_PRIORITY_CLASS; // whatever a previous run left
         RunState.hProcess = reinterpret_cast<HANDLE>(1);
-        std::string tail = c[0];
-        EXPECT_EQ(WinMain(nullptr, nullptr, tail == "\1" ? nullptr : &tail[0], SW_SHOWDEFAULT), 0);
-        std::string outline;
-        for (const std::string &call : fake::g.calls)
-            if (call.find("notice") == 0 || call.find("set") == 0 || call.find("snapshot") == 0)
-                outline += (outline.empty() ? "" : " ") + (call[1] == 'n' ? "S" : call);
-        EXPECT_EQ(outline, c[1]) << c[0];
+        std::string tail = c.tail ? c.tail : "";
+        EXPECT_EQ(WinMain(nullptr, nullptr, c.tail ? &tail[0] : nullptr, SW_SHOWDEFAULT), 0);
+        std::string seen;
+        for (const std::string &call : fake::g.calls) {
+            if (call.find("snapshot") == 0) seen += "; list";
+            if (call.find("notice") != std::string::npos || call.find("set") == 0) seen += "; " + call;
+        }
+        EXPECT_EQ(seen.substr(std::min<size_t>(2, seen.size())), c.seen);
         EXPECT_EQ(RunState.lpModuleName, nullptr) << "the buffer is released";
         ExpectClosed();
     }

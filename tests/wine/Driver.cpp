@@ -1,22 +1,18 @@
-// "tolvdrv TOOL LOG [cjk]" runs tolv.exe in Wine with the raw command lines below against targets (copies of
-// this program, which without arguments sleeps) under unique names; compares what a user sees with the table.
-// LOG is Wine's +cursor trace, which tells the standard icon each box loaded. "cjk": the look-alike case of
-// the double-byte code page that the locale gives (932, 936 or 949).
+// "tolvdrv TOOL LOG USAGE [cjk]" runs tolv.exe in Wine with the raw command lines below against targets
+// (copies of this program, which without arguments sleeps) under unique names; compares what a user sees with
+// the table. LOG is Wine's +cursor trace, which tells the standard icon each box loaded; USAGE holds the
+// usage text. "cjk": the look-alike case of the double-byte code page that the locale gives (932, 936 or
+// 949).
 #include <windows.h>
 #include <tlhelp32.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#define USAGE                                                                                                \
-    "Tolvenar Reference\n\nArguments:\n tolv \"Module File\" PRIORITY\n\n \"Module File\" parameters "       \
-    "is .EXE file name\n\ncommand line samples:\n(for InternetExplorer)\n \"iexplore.exe\" "                 \
-    "BELOW_NORMAL\n\n(for WMP)\n \"wmplayer.exe\" IDLE\n\nPriority Parameters:\n REALTIME=256\n "            \
-    "HIGHEST=128\n HIGH=128\n ABOVE_NORMAL=32768\n NORMAL=32\n BELOW_NORMAL=16384\n IDLE=64\n"
 #define REFUSED "SetPriorityClass function error\n\nGetLastError()=87\n" // an unknown class, as on Windows
 #define BOX(text, icon, classes) "[Tolvenar|" text "|" icon "|" classes "]"
 
-#define USAGE_BOX BOX(USAGE, "information", " 32")
+#define USAGE_BOX BOX("the usage text", "information", " 32")
 
 struct Case {
     UINT uCodePage; // 0: the table for code page 1252; else the look-alike case of that code page
@@ -97,7 +93,7 @@ static std::string LoadedIcon(const char *pszLog, long lSince, DWORD dwThread)
 // Each box the tool shows (caption, text, its icon, the targets' classes while it is up), closed with
 // OK; then the classes after the run and the exit code.
 static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMATION *pTargets, int n,
-                         const char *pszLog, long lSince)
+                         const char *pszLog, long lSince, const std::string &usage)
 {
     std::string seen;
     DWORD dwExit = 0;
@@ -113,7 +109,7 @@ static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMAT
             GetDlgItemTextA(hwnd, 0xFFFF, szText, sizeof szText);
             // stc1 (0x440) is the box's icon control, hidden when the box has no icon.
             bool bIcon = IsWindowVisible(GetDlgItem(hwnd, 0x0440));
-            seen += std::string("[") + szCaption + "|" + szText + "|" +
+            seen += std::string("[") + szCaption + "|" + (szText == usage ? "the usage text" : szText) + "|" +
                     (bIcon ? LoadedIcon(pszLog, lSince, tool.dwThreadId) : "no icon") + "|" +
                     Classes(pTargets, n) + "]";
             SendMessageA(hwnd, WM_COMMAND, IDOK, 0); // hides the box before it returns
@@ -126,14 +122,17 @@ static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMAT
 
 int main(int argc, char **argv)
 {
-    if (argc < 3)
+    if (argc < 4)
         return (int)SleepEx(600000, FALSE); // a target; capped, so that one left behind still goes away
+    std::string usage(1024, '\0');
+    FILE *f = fopen(argv[3], "rb");
+    usage.resize(f ? fread(&usage[0], 1, usage.size(), f) : 0);
     int nFailed = 0, nRun = 0;
     wchar_t szTool[MAX_PATH], szSelf[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, argv[1], -1, szTool, MAX_PATH);
     GetModuleFileNameW(NULL, szSelf, MAX_PATH);
     for (const Case *t = Cases; t != std::end(Cases); t++) {
-        if (t->uCodePage != (argc > 3 ? GetACP() : 0)) continue;
+        if (t->uCodePage != (argc > 4 ? GetACP() : 0)) continue;
         nRun++;
         wchar_t szTag[32], szName[64], szCmd[1024];
         swprintf(szTag, 32, L"_%lu_%d.exe", GetCurrentProcessId(), (int)(t - Cases));
@@ -154,7 +153,7 @@ int main(int argc, char **argv)
         GetFileAttributesExA(argv[2], GetFileExInfoStandard, &log);
         long lSince = (long)log.nFileSizeLow;
         std::string want = std::string(t->pszSeen) + " exit 0";
-        std::string seen = Watch(tool = Start(szTool, szCmd), targets, n, argv[2], lSince);
+        std::string seen = Watch(tool = Start(szTool, szCmd), targets, n, argv[2], lSince, usage);
         for (const PROCESS_INFORMATION &pi : {tool, targets[0], targets[1]}) {
             TerminateProcess(pi.hProcess, 0);
             WaitForSingleObject(pi.hProcess, 5000);
