@@ -12,6 +12,8 @@ RUN_STATE RunState;
 
 static const char szCaption[] = "Tolvenar";
 
+// The usage text in the pieces it is composed of with sprintf and strcat,
+// which the exe imports from msvcrt.dll anyway: its import list is fixed.
 static const char *const UsagePieces[] = {
     "Tolvenar Reference",
     "\n\nArguments:\n tolv \"Module File\" PRIORITY",

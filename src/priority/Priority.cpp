@@ -18,6 +18,8 @@ void CopyLower(LPSTR lpszDst, LPCSTR lpszSrc)
             *lpszDst++ = (char)*pSrc++;
             continue;
         }
+        // Both questions, as the exe has always asked msvcrt.dll (its import list
+        // is fixed); in the C locale, which the tool never changes, isupper would do.
         if (isalpha(c) && isupper(c))
             c = (unsigned char)tolower(c);
         *lpszDst++ = (char)c;
