@@ -1,49 +1,30 @@
-// "tolvdrv TOOL LOG USAGE [cjk]" runs tolv.exe in Wine with the raw command lines below against targets
-// (copies of this program, which without arguments sleeps) under unique names; compares what a user sees with
-// the table. LOG is Wine's +cursor trace, which tells the standard icon each box loaded; USAGE holds the
-// usage text. "cjk": the look-alike case of the double-byte code page that the locale gives (932, 936 or
-// 949).
+// "tolvdrv TOOL LOG TESTS [cjk]" runs tolv.exe in Wine with the raw command lines of TESTS\wine\cases.txt
+// against targets (copies of this program, which without arguments sleeps) under unique names, and compares
+// what a user sees with the table there. LOG is Wine's +cursor trace, which tells the standard icon each box
+// loaded; TESTS\usage.txt holds the usage text. "cjk": the look-alike case of the double-byte code page that
+// the locale gives (932, 936 or 949).
 #include <windows.h>
 #include <tlhelp32.h>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
-
-#define REFUSED "SetPriorityClass function error\n\nGetLastError()=87\n" // an unknown class, as on Windows
-#define BOX(text, icon, classes) "[Tolvenar|" text "|" icon "|" classes "]"
-
-#define USAGE_BOX BOX("the usage text", "information", " 32")
+#include <vector>
 
 struct Case {
-    UINT uCodePage; // 0: the table for code page 1252; else the look-alike case of that code page
-    const char *pszRule;
-    const wchar_t *pszCmd;  // the tool's path, then the name typed; ASCII letters are made capitals
-    const wchar_t *pszName; // the name typed and the targets' names, a stem each, made unique as STEM_TAG.exe
-    const wchar_t *pszTargets[2];
-    const char *pszSeen; // the boxes with the classes while each is up, then the classes after
+    UINT uCodePage;
+    std::string rule, seen;
+    std::wstring cmd, name, targets[2];
 };
-// clang-format off
-static const Case Cases[] = {
-    {0, "no tail: the usage notice", L"\"%ls\"", L"Tgt", {L"Tgt"}, USAGE_BOX " 32"},
-    {0, "a keyword", L"\"%ls\" %ls IDLE", L"Tgt", {L"Tgt"}, " 64"},
-    {0, "a number", L"\"%ls\" %ls 0x4000", L"Tgt", {L"Tgt"}, " 16384"},
-    {0, "only the first of two", L"\"%ls\" %ls IDLE", L"Tgt", {L"Tgt", L"Tgt"}, " 64 32"},
-    {0, "no process of the name: nothing shown", L"\"%ls\" %ls IDLE", L"Tgt", {}, ""},
-    {0, "three tokens: usage, then the change", L"\"%ls\" %ls IDLE extra", L"Tgt", {L"Tgt"}, USAGE_BOX " 64"},
-    {0, "a refusal", L"\"%ls\" %ls 12345", L"Tgt", {L"Tgt"}, BOX(REFUSED, "error", " 32") " 32"},
-    {0, "the tail right after a quoted program", L"\"%ls\"%ls BELOW_NORMAL", L"Tgt", {L"Tgt"}, " 16384"},
-    {0, "an unclosed program name runs to the end", L"\"tolv.exe%.0ls %ls IDLE", L"Tgt", {L"Tgt"}, USAGE_BOX " 32"},
-    {0, "a name beyond ASCII that the code page holds", L"\"%ls\" %ls IDLE", L"café", {L"café"}, " 64"},
-    {0, "best fit: q2 is not the listed ｑ2", L"\"%ls\" %ls IDLE", L"q2", {L"ｑ2"}, " 32"},
-    {0, "best fit: ? is not the listed 文", L"\"%ls\" %ls IDLE", L"?", {L"文"}, " 32"},
-    {0, "best fit: Ωmega typed is not Omega", L"\"%ls\" %ls IDLE", L"Ωmega", {L"Omega"}, " 32"},
-    {0, "best fit: a fullwidth quote is no quote", L"\"%ls\" \"%ls＂ HIGH ＂\"", L"q1", {L"q1"}, USAGE_BOX " 32"},
-    // A name against its look-alike listed first: the same lead byte, second bytes 0x41 and 0x61.
-    {932, "ア is not the listed ヂ", L"\"%ls\" %ls BELOW_NORMAL", L"ア", {L"ヂ", L"ア"}, " 32 16384"},
-    {936, "丄 is not the listed 乤", L"\"%ls\" %ls BELOW_NORMAL", L"丄", {L"乤", L"丄"}, " 32 16384"},
-    {949, "갂 is not the listed 갵", L"\"%ls\" %ls BELOW_NORMAL", L"갂", {L"갵", L"갂"}, " 32 16384"},
-};
-// clang-format on
+
+static std::wstring Wide(const std::string &s)
+{
+    std::wstring w(s.size(), L'\0');
+    w.resize(MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), &w[0], (int)w.size()));
+    return w;
+}
 
 // The targets' classes in the order the process list shows them, as far as
 // it shows them under their names: "first" then means what it means to the tool.
@@ -109,7 +90,10 @@ static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMAT
             GetDlgItemTextA(hwnd, 0xFFFF, szText, sizeof szText);
             // stc1 (0x440) is the box's icon control, hidden when the box has no icon.
             bool bIcon = IsWindowVisible(GetDlgItem(hwnd, 0x0440));
-            seen += std::string("[") + szCaption + "|" + (szText == usage ? "the usage text" : szText) + "|" +
+            std::string text;
+            for (const char *p = szText; *p; p++) text += *p == '\n' ? "\\n" : std::string(1, *p);
+            if (szText == usage) text = "the usage text";
+            seen += std::string("[") + szCaption + "|" + text + "|" +
                     (bIcon ? LoadedIcon(pszLog, lSince, tool.dwThreadId) : "no icon") + "|" +
                     Classes(pTargets, n) + "]";
             SendMessageA(hwnd, WM_COMMAND, IDOK, 0); // hides the box before it returns
@@ -124,26 +108,38 @@ int main(int argc, char **argv)
 {
     if (argc < 4)
         return (int)SleepEx(600000, FALSE); // a target; capped, so that one left behind still goes away
-    std::string usage(1024, '\0');
-    FILE *f = fopen(argv[3], "rb");
-    usage.resize(f ? fread(&usage[0], 1, usage.size(), f) : 0);
     int nFailed = 0, nRun = 0;
     wchar_t szTool[MAX_PATH], szSelf[MAX_PATH];
     MultiByteToWideChar(CP_ACP, 0, argv[1], -1, szTool, MAX_PATH);
     GetModuleFileNameW(NULL, szSelf, MAX_PATH);
-    for (const Case *t = Cases; t != std::end(Cases); t++) {
+    std::ifstream usageFile(std::string(argv[3]) + "\\usage.txt", std::ios::binary);
+    std::string usage(std::istreambuf_iterator<char>(usageFile), {});
+    std::ifstream caseFile(std::string(argv[3]) + "\\wine\\cases.txt");
+    std::string line, field[6];
+    std::vector<Case> cases;
+    while (std::getline(caseFile, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        for (std::string &f : field) std::getline(fields, f, '\t');
+        cases.push_back({(UINT)std::stoul(field[0]), field[1], field[5], Wide(field[2]), Wide(field[3])});
+        std::istringstream targets(field[4] == "-" ? "" : field[4]);
+        for (std::wstring &target : cases.back().targets)
+            if (targets >> line) target = Wide(line);
+    }
+    for (const Case &c : cases) {
+        const Case *t = &c;
         if (t->uCodePage != (argc > 4 ? GetACP() : 0)) continue;
         nRun++;
         wchar_t szTag[32], szName[64], szCmd[1024];
-        swprintf(szTag, 32, L"_%lu_%d.exe", GetCurrentProcessId(), (int)(t - Cases));
-        swprintf(szName, 64, L"%ls%ls", t->pszName, szTag);
-        swprintf(szCmd, 1024, t->pszCmd, szTool, szName);
+        swprintf(szTag, 32, L"_%lu_%d.exe", GetCurrentProcessId(), (int)(t - &cases[0]));
+        swprintf(szName, 64, L"%ls%ls", t->name.c_str(), szTag);
+        swprintf(szCmd, 1024, t->cmd.c_str(), szTool, szName);
         for (wchar_t *p = szCmd; *p; p++) *p = *p >= L'a' && *p <= L'z' ? *p - 32 : *p;
         PROCESS_INFORMATION targets[2] = {}, tool = {};
-        int n = t->pszTargets[1] ? 2 : t->pszTargets[0] ? 1 : 0;
+        int n = !t->targets[1].empty() ? 2 : !t->targets[0].empty() ? 1 : 0;
         std::wstring files[2];
         for (int i = 0; i < n; i++) {
-            files[i] = std::wstring(t->pszTargets[i]) + szTag;
+            files[i] = t->targets[i] + szTag;
             CopyFileW(szSelf, files[i].c_str(), FALSE);
             targets[i] = Start(files[i].c_str(), files[i]);
         }
@@ -152,7 +148,7 @@ int main(int argc, char **argv)
         WIN32_FILE_ATTRIBUTE_DATA log = {};
         GetFileAttributesExA(argv[2], GetFileExInfoStandard, &log);
         long lSince = (long)log.nFileSizeLow;
-        std::string want = std::string(t->pszSeen) + " exit 0";
+        std::string want = t->seen + " exit 0";
         std::string seen = Watch(tool = Start(szTool, szCmd), targets, n, argv[2], lSince, usage);
         for (const PROCESS_INFORMATION &pi : {tool, targets[0], targets[1]}) {
             TerminateProcess(pi.hProcess, 0);
@@ -160,8 +156,10 @@ int main(int argc, char **argv)
             CloseHandle(pi.hProcess);
         }
         for (int i = 0; i < n; i++) DeleteFileW(files[i].c_str());
-        printf("%s code page %u: %s\n", seen == want ? "ok  " : "FAIL", GetACP(), t->pszRule);
-        if (seen != want) printf("  want: %s\n  seen: %s\n", want.c_str(), seen.c_str()), nFailed++;
+        printf("%s code page %u: %s\n", seen == want ? "ok  " : "FAIL", GetACP(), t->rule.c_str());
+        if (seen == want) continue;
+        printf("  want: %s\n  seen: %s\n", want.c_str(), seen.c_str());
+        nFailed++;
     }
     // A locale that did not take gives code page 1252, where the look-alike cases are none.
     if (nRun == 0) printf("FAIL code page %u: no case for it\n", GetACP());

@@ -3,7 +3,7 @@
 # under wine64, in a fresh prefix with one wineserver, stopped at the end. With the i386 DLLs the
 # build is the shipping 32-bit one, run in WoW64 mode; without them, the 64-bit twin. The table
 # runs in code page 1252, then its look-alike case in 932, 936 and 949.
-wine=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64 work=$2 usage=$(cd "$(dirname "$0")/.." && pwd)/usage.txt
+wine=/usr/lib/wine/wine64 server=/usr/lib/wine/wineserver64 work=$2 tests=$(cd "$(dirname "$0")/.." && pwd)
 [ -x $wine ] && { [ $# -lt 3 ] || [ -d "$3/i386-windows" ]; } || { echo "SKIP: needs wine64 and i386 DLLs in '$3'"; exit 77; }
 rm -rf "$work" && mkdir -p "$work/Program Files" && cd "$work" && cp "$1/tolv.exe" "Program Files/" || exit 1
 # WoW64 runs the 32-bit code on the CPU: a kernel booted with ia32_emulation=off faults it.
@@ -24,7 +24,7 @@ win() { printf 'Z:%s\n' "$(printf %s "$1" | tr / '\\')"; }
 group="" failed=0
 for locale in C.UTF-8 ja_JP.UTF-8 zh_CN.UTF-8 ko_KR.UTF-8; do
     LANG=$locale WINEDEBUG=+cursor $wine "$1/tests/wine/tolvdrv.exe" "$(win "$work/Program Files/tolv.exe")" \
-        "$(win "$work/trace.log")" "$(win "$usage")" $group 2>"$work/trace.log" || failed=1
+        "$(win "$work/trace.log")" "$(win "$tests")" $group 2>"$work/trace.log" || failed=1
     group=cjk
 done
 [ $failed = 0 ] || exit 1
