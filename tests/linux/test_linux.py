@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # End-to-end tests of the native tolv against real processes started under names of their own; the effect
 # is read as the nice of every thread.  test_linux.py TOLV TOLV_ASAN TARGET PROBE CASE  (exit 77: skipped)
-import os, random, resource, shutil, string, subprocess, sys, tempfile, time
+import os, random, resource, shutil, string, subprocess, sys, tempfile, time, types
 
 TOLV, TOLV_ASAN, TARGET, PROBE, CASE = sys.argv[1:6]
 DIR = tempfile.mkdtemp(prefix="tolv-linux-")
@@ -55,6 +55,10 @@ def tolv(*args, command=(TOLV,), stdout=PIPE):
 
 def eq(got, expected):
     assert got == expected, (got, expected)
+
+
+def child(proc):  # the first child of a process's first thread
+    return types.SimpleNamespace(pid=int(open("/proc/%d/task/%d/children" % (proc.pid, proc.pid)).read().split()[0]))
 
 
 def check(proc, nice, out_err, expected=("", "")):
@@ -153,6 +157,21 @@ def userns():  # nested, root shows as 65534: a zombie of the name must not pass
 def quote():  # a program path with a double quote and a blank still reads back as one name
     os.mkdir(os.path.join(DIR, 'a"b c'))
     check(start(name("quote")), 19, tolv(name("quote"), "IDLE", command=[shutil.copy(TOLV, os.path.join(DIR, 'a"b c'))]))
+
+
+def pidns():  # a /proc of another PID namespace: its numbers name other processes here, so nothing is changed
+    decoy = start(name("decoy"))
+    ns = ("unshare", "--pid", "--fork", "--kill-child", "--mount-proc", "sh", "-c",
+          "echo %d >/proc/sys/kernel/ns_last_pid; \"$0\" & wait" % (decoy.pid - 1))
+    target = child(child(start(name("inner"), prefix=ns)))
+    check(target, 0, tolv(name("inner"), "IDLE", command=["nsenter", "-t", str(target.pid), "-m", TOLV]))
+    check(decoy, 0, ("", ""))
+
+
+def hidepid():  # other users' entries unreadable: passed over, not the end of the walk
+    target = start(name("hide"), prefix=AS_1000)
+    hidden = ("unshare", "-m", "sh", "-c", 'mount -t proc -o hidepid=1 proc /proc && exec "$@"', "sh")
+    check(target, 19, tolv(name("hide"), "IDLE", command=[*hidden, *AS_1000, shutil.copy(TOLV, DIR)]))
 
 
 memcheck = lambda: memory([need("valgrind"), "-q", "--error-exitcode=1", "--leak-check=full", TOLV])

@@ -80,6 +80,9 @@ ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf
 BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo);
 // Only a leader with no thread left marks an ended process.
 BOOL HasEnded(const STAT_INFO *lpInfo);
+// ERROR_SUCCESS where /proc is of this process's own PID namespace, whose
+// numbers name the same processes here.
+DWORD CheckOwnProc(void);
 
 // Liveness proofs (Liveness.cpp): set up for a snapshot, freed with it.
 void SetUpLiveness(LINUX_HANDLE *lpSnap);
