@@ -154,6 +154,7 @@ BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
     lpszRest += 2;
     lpInfo->chState = *lpszRest;
     lpInfo->dwParent = (DWORD)StatField(lpszRest, 4);
+    lpInfo->dwSession = (DWORD)StatField(lpszRest, 6);
     lpInfo->dwFlags = (DWORD)StatField(lpszRest, 9);
     lpInfo->dwThreads = (DWORD)StatField(lpszRest, 20);
     lpInfo->ullStart = StatField(lpszRest, 22);
