@@ -134,13 +134,8 @@ static BOOL HasForeignMember(const SESSION_RULE *lpRule)
     struct dirent *lpEntry;
     while (!bForeign && (errno = 0, lpEntry = readdir(lpProcDir)) != NULL) {
         pid_t pid;
-        if (!ParsePid(lpEntry->d_name, &pid) || IsAllowed(lpRule, pid))
-            continue;
-        char szPath[64], szGroup[64];
-        int nNice;
-        PidPath(szPath, "", pid, "/autogroup");
-        bForeign = ReadGroup(dirfd(lpProcDir), szPath, szGroup, &nNice) &&
-                   strcmp(szGroup, lpRule->szGroup) == 0 && IsForeign(lpRule, pid);
+        if (ParsePid(lpEntry->d_name, &pid) && !IsAllowed(lpRule, pid))
+            bForeign = IsInGroup(lpRule, pid) && IsForeign(lpRule, pid);
     }
     bForeign |= lpEntry == NULL && errno != 0; // a list cut short may hide one
     closedir(lpProcDir);
