@@ -24,9 +24,10 @@
 struct SESSION_RULE {
     pid_t pidTarget;
     DWORD dwSession;
-    char szGroup[64]; // "/autogroup-N", the group's name
-    pid_t aAllowed[2 * MAX_CHAIN];
+    char szGroup[64];              // "/autogroup-N", the group's name
+    pid_t aAllowed[2 * MAX_CHAIN]; // the target's chain, then this tool's
     int cAllowed;
+    int cTargetChain; // the target and its ancestors: the first entries
 };
 
 // The group's name and nice from an autogroup file; FALSE where the process
@@ -54,38 +55,46 @@ static BOOL IsInGroup(const SESSION_RULE *lpRule, pid_t pid)
     return ReadGroup(AT_FDCWD, szPath, szGroup, &nNice) && strcmp(szGroup, lpRule->szGroup) == 0;
 }
 
-static BOOL IsAllowed(const SESSION_RULE *lpRule, pid_t pid)
+// Whether the process is among the first cCount allowed ones.
+static BOOL IsListed(const SESSION_RULE *lpRule, int cCount, pid_t pid)
 {
-    for (int i = 0; i < lpRule->cAllowed; i++)
+    for (int i = 0; i < cCount; i++)
         if (lpRule->aAllowed[i] == pid)
             return TRUE;
     return FALSE;
 }
 
-// Adds the process and its ancestors within the session; FALSE where the
-// chain is too deep to hold.
+static BOOL IsAllowed(const SESSION_RULE *lpRule, pid_t pid)
+{
+    return IsListed(lpRule, lpRule->cAllowed, pid);
+}
+
+// Adds the process and its ancestors within the session, up to one already
+// there; FALSE where the chain is too deep to hold.
 static BOOL AddChain(SESSION_RULE *lpRule, pid_t pid)
 {
-    for (int i = 0; pid > 0 && i < MAX_CHAIN; i++) {
+    for (int i = 0; pid > 0 && i < MAX_CHAIN && !IsAllowed(lpRule, pid); i++) {
         char szPath[64];
         STAT_INFO info;
         PidPath(szPath, "/proc/", pid, "/stat");
         if (!ReadStat(AT_FDCWD, szPath, &info) || info.dwSession != lpRule->dwSession)
             return TRUE;
-        if (!IsAllowed(lpRule, pid))
-            lpRule->aAllowed[lpRule->cAllowed++] = pid;
+        lpRule->aAllowed[lpRule->cAllowed++] = pid;
         pid = (pid_t)info.dwParent;
     }
-    return pid <= 0;
+    return pid <= 0 || IsAllowed(lpRule, pid);
 }
 
-// Whether a process of the group is neither allowed nor descends from the
-// target; an unreadable chain counts as foreign.
+// Whether a process of the group that is not allowed does not descend from
+// the target either; an unreadable chain counts as foreign.
 static BOOL IsForeign(const SESSION_RULE *lpRule, pid_t pid)
 {
     for (int i = 0; i < MAX_CHAIN; i++) {
-        if (pid == lpRule->pidTarget || (i == 0 && IsAllowed(lpRule, pid)))
+        if (pid == lpRule->pidTarget)
             return FALSE;
+        // Above an ancestor of the target, no path leads down to it.
+        if (i > 0 && IsListed(lpRule, lpRule->cTargetChain, pid))
+            return TRUE;
         char szPath[64];
         STAT_INFO info;
         PidPath(szPath, "/proc/", pid, "/stat");
@@ -206,8 +215,10 @@ DWORD SetSessionGroup(const LINUX_HANDLE *lpProc, int nNice)
     rule.pidTarget = lpProc->pid;
     rule.dwSession = info.dwSession;
     rule.cAllowed = 0;
-    if (!AddChain(&rule, lpProc->pid) || !AddChain(&rule, getpid()) ||
-        HasForeignSibling(&rule, (pid_t)info.dwParent) || HasForeignMember(&rule))
+    BOOL bChains = AddChain(&rule, lpProc->pid);
+    rule.cTargetChain = rule.cAllowed;
+    if (!bChains || !AddChain(&rule, getpid()) || HasForeignSibling(&rule, (pid_t)info.dwParent) ||
+        HasForeignMember(&rule))
         return ERROR_SUCCESS;
     return WriteGroupNice(lpProc->fdProcDir, nNice);
 }
