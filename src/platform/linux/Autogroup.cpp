@@ -113,11 +113,12 @@ static BOOL IsForeign(const SESSION_RULE *lpRule, pid_t pid)
 // second command of the same shell, or one of a pipeline.
 static BOOL HasForeignSibling(const SESSION_RULE *lpRule, pid_t pidParent)
 {
-    char szPath[64], szBuf[4096];
+    char szPath[64], szBuf[128];
     PidPath(szPath, "/proc/", pidParent, "/task/");
     size_t cch = strlen(szPath);
     PidPath(szPath + cch, "", pidParent, "/children");
-    // The first part of the list will do: the full scan finds the rest.
+    // The first few will do, and the kernel makes the list as it is read, at a
+    // cost that shows with a thousand children: the full scan finds the rest.
     if (ReadSmallFile(AT_FDCWD, szPath, szBuf, sizeof(szBuf)) < 0)
         return FALSE;
     for (char *p = szBuf; *p != '\0';) {
