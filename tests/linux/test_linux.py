@@ -193,6 +193,19 @@ def again():  # as a user two runs in a row, the second within 100 ms, which the
     check(target, 19, tolv(name("again"), "IDLE", command=user))
 
 
+def cgroup():  # in a cpu cgroup of its own a process competes as the cgroup: only its threads change
+    root = "/sys/fs/cgroup/cpu"
+    os.path.isdir(root) or skip("no cpu hierarchy of cgroup v1 to make a group in")
+    target, path = start(name("cg")), os.path.join(root, name("tolv"))
+    os.mkdir(path)
+    try:
+        open(path + "/cgroup.procs", "w").write(str(target.pid))
+        check(target, 19, tolv(name("cg"), "IDLE"), group=0)
+    finally:
+        open(root + "/cgroup.procs", "w").write(str(target.pid))
+        os.rmdir(path)
+
+
 def pidns():  # a /proc of another PID namespace: its numbers name other processes here, so nothing is changed
     decoy = start(name("decoy"))
     ns = ("unshare", "--pid", "--fork", "--kill-child", "--mount-proc", "sh", "-c",
