@@ -1,6 +1,7 @@
 # The native port: the tool on the Linux layer of the Win32 subset.
 # One file per concern: handles, files under /proc, the walk, liveness
-# proofs, full names, process handles, the change of every thread, the shell.
+# proofs, full names, process handles, the change of every thread, the
+# session's autogroup, the shell.
 set(TOLV_LINUX_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Handles.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ProcFiles.cpp
@@ -9,6 +10,7 @@ set(TOLV_LINUX_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Names.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ProcessHandle.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Threads.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Autogroup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Shell.cpp)
 add_library(tolv_platform_linux STATIC ${TOLV_LINUX_SOURCES})
 target_include_directories(tolv_platform_linux PUBLIC ${TOLV_PLATFORM_INCLUDE})

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the native tolv, starts a throwaway process under a name of its own,
-# and lowers its priority to IDLE, printing the nice value before and after.
+# and lowers its priority to IDLE, printing its nice value, policy and group
+# before and after. The process has a session of its own, so that the change
+# of its group leaves this terminal's alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -18,11 +20,15 @@ cleanup() {
 }
 trap cleanup EXIT
 cp "$(command -v sleep)" "$dir/$name"
-"$dir/$name" 600 &
+setsid "$dir/$name" 600 &
 target=$!
 sleep 0.2
 
-echo "target: $name (pid $target), nice before: $(ps -o ni= -p "$target" | tr -d ' ')"
+# ps shows no nice for a SCHED_IDLE thread: the stat record's field 19 has it.
+state() {
+    echo "nice $(cut -d' ' -f19 "/proc/$target/stat"), policy $(ps -o cls= -p "$target" | tr -d ' '), group $(cat "/proc/$target/autogroup")"
+}
+echo "target: $name (pid $target), before: $(state)"
 echo "+ build/native/tolv $name IDLE"
 build/native/tolv "$name" IDLE
-echo "exit code: $?, nice after: $(ps -o ni= -p "$target" | tr -d ' ')"
+echo "exit code: $?, after: $(state)"

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-# End-to-end tests of the native tolv against real processes started under names of their own; the effect
-# is read as the nice of every thread.  test_linux.py TOLV TOLV_ASAN TARGET PROBE CASE  (exit 77: skipped)
-import os, random, resource, shutil, string, subprocess, sys, tempfile, time
+# End-to-end tests of the native tolv against real processes started under names of their own, each in a
+# session of its own; the effect is read as the nice and policy of every thread and the nice of the session's
+# autogroup.  test_linux.py TOLV TOLV_ASAN TARGET PROBE CASE  (exit 77: skipped)
+import os, random, resource, shutil, string, subprocess, sys, tempfile, time, types
 
 TOLV, TOLV_ASAN, TARGET, PROBE, CASE = sys.argv[1:6]
 DIR = tempfile.mkdtemp(prefix="tolv-linux-")
@@ -28,7 +29,8 @@ def name(prefix, length=0):
 def start(path, *args, prefix=(), argv0=None):  # DIR/path, a copy of the target unless it exists
     path = os.path.join(DIR, path)
     os.path.exists(path) or shutil.copy(TARGET, path)
-    PROCS.append(subprocess.Popen([*prefix, argv0 or path, *args], executable=argv0 and path, stdin=PIPE, stdout=PIPE))
+    PROCS.append(subprocess.Popen([*prefix, argv0 or path, *args], executable=argv0 and path, stdin=PIPE, stdout=PIPE,
+                                  start_new_session=True))
     assert PROCS[-1].stdout.readline() == b"ready\n", path
     return PROCS[-1]
 
@@ -43,7 +45,8 @@ def wait_for_zombie(pid):
 
 
 def probe(**kwargs):
-    PROCS.append(subprocess.Popen([PROBE, name("probe")], stdin=PIPE, stdout=PIPE, text=True, **kwargs))
+    PROCS.append(subprocess.Popen([PROBE, name("probe")], stdin=PIPE, stdout=PIPE, text=True, start_new_session=True,
+                                  **kwargs))
     return PROCS[-1]
 
 
@@ -57,9 +60,19 @@ def eq(got, expected):
     assert got == expected, (got, expected)
 
 
-def check(proc, nice, out_err, expected=("", "")):
+def child(proc):  # the first child of a process's first thread
+    return types.SimpleNamespace(pid=int(open("/proc/%d/task/%d/children" % (proc.pid, proc.pid)).read().split()[0]))
+
+
+def threads(pid):  # each thread's nice and policy
+    return {(int(stat("%d/task/%s" % (pid, tid), 19)), os.sched_getscheduler(int(tid))) for tid in os.listdir(
+        "/proc/%d/task" % pid)}
+
+
+def check(proc, nice, out_err, expected=("", ""), group=None):  # IDLE alone: SCHED_IDLE; the group follows
     eq(out_err, expected)
-    eq({int(stat("%d/task/%s" % (proc.pid, tid), 19)) for tid in os.listdir("/proc/%d/task" % proc.pid)}, {nice})
+    eq(threads(proc.pid), {(nice, os.SCHED_IDLE if nice == 19 else os.SCHED_OTHER)})
+    eq(int(open("/proc/%d/autogroup" % proc.pid).read().split()[-1]), nice if group is None else group)
 
 
 def change():  # names over 15 characters, duplicates (only the first in PID order), every class, a zombie leader
@@ -155,12 +168,68 @@ def quote():  # a program path with a double quote and a blank still reads back 
     check(start(name("quote")), 19, tolv(name("quote"), "IDLE", command=[shutil.copy(TOLV, os.path.join(DIR, 'a"b c'))]))
 
 
+def policy():  # a thread the program made real-time keeps its policy; NORMAL undoes IDLE
+    target = start(name("fifo"))
+    fifo = max(map(int, os.listdir("/proc/%d/task" % target.pid)))
+    os.sched_setscheduler(fifo, os.SCHED_FIFO, os.sched_param(1))
+    for cls, nice, policy in (("IDLE", 19, os.SCHED_IDLE), ("NORMAL", 0, os.SCHED_OTHER)):
+        tolv(name("fifo"), cls)
+        eq(threads(target.pid), {(nice, policy), (nice, os.SCHED_FIFO)})
+
+
+def session():  # the group changes only where each other process of the session is the target's own
+    open(os.path.join(DIR, name("desc")), "w").write("#!/bin/sh\nsleep 60 &\necho ready\nwait\n")
+    os.chmod(os.path.join(DIR, name("desc")), 0o755)
+    for shell, group in (('"$0" & wait', 19), ('"$0" & sleep 60 & wait', 0), ('(sleep 60 &); "$0" & wait', 0)):
+        target = child(start(name("s%d" % len(PROCS)), prefix=("sh", "-c", shell)))  # its shell, a sibling, an orphan
+        check(target, 19, tolv(name("s%d" % (len(PROCS) - 1)), "IDLE"), group=group)
+    target = start(name("desc"))  # a child of its own
+    check(target, 19, tolv(name("desc"), "IDLE"))
+
+
+def again():  # as a user two runs in a row, the second within 100 ms, which the group file refuses at first
+    target, user = start(name("again"), prefix=AS_1000), AS_1000 + [shutil.copy(TOLV, DIR)]
+    check(target, 10, tolv(name("again"), "BELOW_NORMAL", command=user))
+    check(target, 19, tolv(name("again"), "IDLE", command=user))
+
+
+def cgroup():  # in a cpu cgroup of its own a process competes as the cgroup: only its threads change
+    root = "/sys/fs/cgroup/cpu"
+    os.path.isdir(root) or skip("no cpu hierarchy of cgroup v1 to make a group in")
+    target, path = start(name("cg")), os.path.join(root, name("tolv"))
+    os.mkdir(path)
+    try:
+        open(path + "/cgroup.procs", "w").write(str(target.pid))
+        check(target, 19, tolv(name("cg"), "IDLE"), group=0)
+    finally:
+        open(root + "/cgroup.procs", "w").write(str(target.pid))
+        os.rmdir(path)
+
+
+def pidns():  # a /proc of another PID namespace: its numbers name other processes here, so nothing is changed
+    decoy = start(name("decoy"))
+    ns = ("unshare", "--pid", "--fork", "--kill-child", "--mount-proc", "sh", "-c",
+          "echo %d >/proc/sys/kernel/ns_last_pid; \"$0\" & wait" % (decoy.pid - 1))
+    target = child(child(start(name("inner"), prefix=ns)))
+    check(target, 0, tolv(name("inner"), "IDLE", command=["nsenter", "-t", str(target.pid), "-m", TOLV]))
+    check(decoy, 0, ("", ""))
+
+
+def hidepid():  # other users' entries unreadable: passed over, not the end of the walk
+    target = start(name("hide"), prefix=AS_1000)
+    hidden = ("unshare", "-m", "sh", "-c", 'mount -t proc -o hidepid=1 proc /proc && exec "$@"', "sh")
+    check(target, 19, tolv(name("hide"), "IDLE", command=[*hidden, *AS_1000, shutil.copy(TOLV, DIR)]))
+
+
 memcheck = lambda: memory([need("valgrind"), "-q", "--error-exitcode=1", "--leak-check=full", TOLV])
 asan = lambda: memory([TOLV_ASAN])  # valgrind 3.19 does not know pidfd_open: ASan and LSan check the pidfd path
 try:
     globals()[CASE]()
 finally:
     for proc in PROCS:
-        proc.kill()
+        try:
+            os.killpg(proc.pid, 9)  # its session's other processes too
+        except ProcessLookupError:
+            proc.kill()
         proc.wait()
     shutil.rmtree(DIR, ignore_errors=True)

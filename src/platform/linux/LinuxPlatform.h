@@ -65,6 +65,7 @@ struct STAT_INFO {
     char chState;
     DWORD dwFlags;
     DWORD dwParent;
+    DWORD dwSession;
     DWORD dwThreads;
     unsigned long long ullStart;
 };
@@ -77,10 +78,13 @@ void PidPath(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszS
 void EntryPath(char *lpszDst, pid_t pid, const char *lpszName);
 // Reads a small file whole into a zero-terminated buffer; the length, or -1.
 ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf);
-// The state, flags, parent, thread count and start time; FALSE with errno set.
+// The state, flags, parent, session, thread count and start time; FALSE with errno set.
 BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo);
 // Only a leader with no thread left marks an ended process.
 BOOL HasEnded(const STAT_INFO *lpInfo);
+// ERROR_SUCCESS where /proc is of this process's own PID namespace, whose
+// numbers name the same processes here.
+DWORD CheckOwnProc(void);
 
 // Liveness proofs (Liveness.cpp): set up for a snapshot, freed with it.
 void SetUpLiveness(LINUX_HANDLE *lpSnap);
@@ -102,6 +106,10 @@ DWORD CheckStillRuns(const LINUX_HANDLE *lpProc);
 // the one the walk last listed under its number, or was not listed; else
 // ERROR_INVALID_PARAMETER, or the code of an error.
 DWORD CheckListed(pid_t pid, int fdProcDir);
+
+// The nice of the autogroup of the handle's process, set where the process's
+// session holds no other process whose share it would change (Autogroup.cpp).
+DWORD SetSessionGroup(const LINUX_HANDLE *lpProc, int nNice);
 
 // main hands its argument vector over before the tool starts.
 void SetArguments(int argc, char **argv);

@@ -15,6 +15,7 @@
 //     priority classes; no entry record given
 //   ENOENT: no /proc to list                      2   ERROR_FILE_NOT_FOUND
 //   EMFILE, ENFILE                                4   ERROR_TOO_MANY_OPEN_FILES
+//   /proc of another PID namespace                5   ERROR_ACCESS_DENIED
 //   anything else                                 31  ERROR_GEN_FAILURE
 #include <errno.h>
 #include <fcntl.h>
@@ -153,6 +154,7 @@ BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
     lpszRest += 2;
     lpInfo->chState = *lpszRest;
     lpInfo->dwParent = (DWORD)StatField(lpszRest, 4);
+    lpInfo->dwSession = (DWORD)StatField(lpszRest, 6);
     lpInfo->dwFlags = (DWORD)StatField(lpszRest, 9);
     lpInfo->dwThreads = (DWORD)StatField(lpszRest, 20);
     lpInfo->ullStart = StatField(lpszRest, 22);
@@ -164,4 +166,21 @@ BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
 BOOL HasEnded(const STAT_INFO *lpInfo)
 {
     return (lpInfo->chState == 'Z' || lpInfo->chState == 'X') && lpInfo->dwThreads <= 1;
+}
+
+DWORD CheckOwnProc(void)
+{
+    // The status record is about 1.5 kB; the two lines needed come early.
+    char szStatus[4096];
+    if (ReadSmallFile(AT_FDCWD, "/proc/self/status", szStatus, sizeof(szStatus)) < 0)
+        return errno == ENOENT ? ERROR_ACCESS_DENIED : ErrnoToWin32(errno); // not listed there at all
+    char szPid[32], szNsPid[32];
+    PidPath(szPid, "\nPid:\t", getpid(), "\n");
+    // NSpid lists the number in each namespace from that of /proc down to
+    // ours: a single number means that /proc is of our own namespace.
+    PidPath(szNsPid, "\nNSpid:\t", getpid(), "\n");
+    if (strstr(szStatus, szPid) == NULL ||
+        (strstr(szStatus, "\nNSpid:") != NULL && strstr(szStatus, szNsPid) == NULL))
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
 }

@@ -1,8 +1,12 @@
-// Priority classes become nice values of every thread:
+// Priority classes become nice values of every thread, and of the session's
+// autogroup where that is the target's alone:
 //   IDLE 19, BELOW_NORMAL 10, NORMAL 0, ABOVE_NORMAL -6, HIGH -11, REALTIME -19.
+// IDLE also puts each thread under SCHED_IDLE; the other classes take it back
+// to SCHED_OTHER. Threads the program made real-time keep their policy.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -39,10 +43,51 @@ static BOOL NiceForClass(DWORD dwPriorityClass, int *lpnNice)
     }
 }
 
-// Linux keeps a nice value per thread, not per process: sets it on every
-// thread, and walks the list again until a pass finds none left to change, so
-// that threads started meanwhile by unchanged ones are caught as well.
-static DWORD SetEveryThread(DIR *lpTasks, int nNice)
+#ifndef SCHED_DEADLINE
+#define SCHED_DEADLINE 6
+#endif
+
+// The policy a thread should have under the class: its own where the program
+// made it real-time or it already fits, else SCHED_IDLE or SCHED_OTHER.
+static int WantedPolicy(int nPolicy, BOOL bIdle)
+{
+    int nBase = nPolicy & ~SCHED_RESET_ON_FORK;
+    if (nBase == SCHED_FIFO || nBase == SCHED_RR || nBase == SCHED_DEADLINE || (nBase == SCHED_IDLE) == bIdle)
+        return nPolicy;
+    return (bIdle ? SCHED_IDLE : SCHED_OTHER) | (nPolicy & SCHED_RESET_ON_FORK);
+}
+
+// Sets one thread's nice (always where bForce, so that a refusal shows even
+// where nothing would change) and its policy: 0, or the errno of a refusal.
+static int SetThread(pid_t tid, int nNice, BOOL bIdle, BOOL bForce, BOOL *lpbChanged)
+{
+    errno = 0;
+    int nNow = getpriority(PRIO_PROCESS, (id_t)tid);
+    if (errno != 0)
+        return errno;
+    // setpriority takes a number, not a handle: Linux offers no way to rule
+    // out a thread that ends and whose number is reused in between.
+    if ((bForce || nNow != nNice) && setpriority(PRIO_PROCESS, (id_t)tid, nNice) != 0)
+        return errno;
+    *lpbChanged |= bForce || nNow != nNice;
+    int nPolicy = sched_getscheduler(tid);
+    if (nPolicy < 0)
+        return errno;
+    int nWanted = WantedPolicy(nPolicy, bIdle);
+    if (nWanted == nPolicy)
+        return 0;
+    struct sched_param param;
+    param.sched_priority = 0;
+    if (sched_setscheduler(tid, nWanted, &param) != 0)
+        return errno;
+    *lpbChanged = TRUE;
+    return 0;
+}
+
+// Linux keeps a nice value and a policy per thread, not per process: sets
+// them on every thread, and walks the list again until a pass finds none left
+// to change, so that threads started meanwhile by unchanged ones are caught.
+static DWORD SetEveryThread(DIR *lpTasks, int nNice, BOOL bIdle)
 {
     for (int nPass = 0; nPass < MAX_THREAD_PASSES; nPass++) {
         BOOL bChanged = FALSE;
@@ -58,24 +103,11 @@ static DWORD SetEveryThread(DIR *lpTasks, int nNice)
             pid_t tid;
             if (!ParsePid(lpEntry->d_name, &tid))
                 continue;
-            // The first pass sets every thread, so that a refusal shows even
-            // where nothing would change; later passes skip threads already set.
-            if (nPass > 0) {
-                errno = 0;
-                int nNow = getpriority(PRIO_PROCESS, (id_t)tid);
-                if (errno == 0 && nNow == nNice)
-                    continue;
-            }
-            // setpriority takes a number, not a handle: Linux offers no way to
-            // rule out a thread that ends and whose number is reused in between.
-            if (setpriority(PRIO_PROCESS, (id_t)tid, nNice) != 0) {
-                if (errno == ESRCH)
-                    continue; // the thread has ended meanwhile
-                // Linux changes one thread at a time: a refusal part-way leaves
-                // the threads before it changed.
-                return ErrnoToWin32(errno);
-            }
-            bChanged = TRUE;
+            int nErrno = SetThread(tid, nNice, bIdle, nPass == 0, &bChanged);
+            // ESRCH: the thread has ended meanwhile. Linux changes one thread
+            // at a time: a refusal part-way leaves the threads before it changed.
+            if (nErrno != 0 && nErrno != ESRCH)
+                return ErrnoToWin32(nErrno);
         }
         if (!bChanged)
             return nPass == 0 ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
@@ -118,8 +150,11 @@ BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
         SetLastError(dwError);
         return FALSE;
     }
-    dwError = SetEveryThread(lpTasks, nNice);
+    dwError = SetEveryThread(lpTasks, nNice, dwPriorityClass == IDLE_PRIORITY_CLASS);
     closedir(lpTasks);
+    // The threads' nice weighs only within their group: the group follows.
+    if (dwError == ERROR_SUCCESS)
+        dwError = SetSessionGroup(lpProc, nNice);
     if (dwError != ERROR_SUCCESS) {
         SetLastError(dwError);
         return FALSE;

@@ -36,10 +36,11 @@ static ssize_t ReadComm(int fd, char *lpszComm, size_t cbComm)
 }
 
 // The code for a file of a process that could not be read: the process is
-// gone, or an error that ends the walk, since the entry could be the match.
+// gone or hidden from us (hidepid), or an error that ends the walk, since the
+// entry could be the match.
 static DWORD EntryError(int nErrno)
 {
-    return IsGone(nErrno) ? ENTRY_GONE : ErrnoToWin32(nErrno);
+    return IsGone(nErrno) || nErrno == EPERM || nErrno == EACCES ? ENTRY_GONE : ErrnoToWin32(nErrno);
 }
 
 // Fills the entry for one listed process: ERROR_SUCCESS, ENTRY_GONE when it
@@ -120,13 +121,14 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
     if ((dwFlags & TH32CS_SNAPPROCESS) == 0)
         return lpSnap;
 
+    DWORD dwError = CheckOwnProc();
     // The process IDs are read from this stream as the walk goes, not all at
     // once: a walk that stops at its match then costs in proportion to the
     // processes before it, not to all there are. Unlike a Windows snapshot, a
     // process started meanwhile with a number past the walk's may be listed.
-    lpSnap->lpProcDir = opendir("/proc");
-    if (lpSnap->lpProcDir == NULL) {
-        DWORD dwError = ErrnoToWin32(errno);
+    if (dwError == ERROR_SUCCESS && (lpSnap->lpProcDir = opendir("/proc")) == NULL)
+        dwError = ErrnoToWin32(errno);
+    if (dwError != ERROR_SUCCESS) {
         CloseHandle(lpSnap);
         SetLastError(dwError);
         return INVALID_HANDLE_VALUE;
@@ -192,8 +194,9 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
         DWORD dwError = ReadEntry(lpSnap, pid, lppe);
         if (dwError == ERROR_SUCCESS)
             return TRUE;
-        // Any error but "the process is gone" ends the walk, as a failed
-        // process list does on Windows: a match passed over could not be told.
+        // Any error but "the process is gone" or "hidden from us" ends the walk,
+        // as a failed process list does on Windows: a match passed over could
+        // not be told.
         if (dwError != ENTRY_GONE) {
             SetLastError(dwError);
             return FALSE;
