@@ -141,7 +141,6 @@ TEST_F(Tool, WinMain)
         {"no tail at all", nullptr, "usage notice"},
         {"an empty tail", "", "usage notice"},
         {"one token", "notepad.exe", "usage notice"},
-        {"an unclosed quote makes one token", "\"notepad.exe IDLE", "usage notice"},
         {"success is silent", "notepad.exe IDLE", "list; list; set 100 64"},
         {"the class is passed on untested", "notepad.exe 12345", "list; list; set 100 12345"},
         {"no class: the list is not read", "notepad.exe high", ""},
