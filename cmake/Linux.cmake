@@ -1,15 +1,15 @@
-# The native port: the tool on the Linux layer of the Win32 subset.
-# One file per concern: handles, files under /proc, the walk, liveness
-# proofs, full names, process handles, the change of every thread, the
-# session's autogroup, the shell.
+# The native port: the tool on the Linux layer of the Win32 subset. Each file
+# is named after the calls it provides: handles and the last error, the
+# process list (Toolhelp) and what it learns of each entry, process handles
+# and priority classes, the session's autogroup that the classes reach, the
+# shell (command line, notices, exit); ProcFiles holds the /proc helpers
+# and error codes they share.
 set(TOLV_LINUX_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Handles.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ProcFiles.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Walk.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Liveness.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Names.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ProcessHandle.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Threads.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Toolhelp.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ToolhelpEntry.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Process.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Autogroup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Shell.cpp)
 add_library(tolv_platform_linux STATIC ${TOLV_LINUX_SOURCES})

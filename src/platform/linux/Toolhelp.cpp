@@ -1,4 +1,5 @@
-// The process list: /proc read as the walk goes, one small file per process.
+// The process list (CreateToolhelp32Snapshot, Process32First, Process32Next):
+// /proc read as the walk goes, one small file per process.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -20,6 +21,25 @@ static struct {
     BOOL bHasStart; // the start time is known where the stat record was read
     unsigned long long ullStart;
 } Listed;
+
+// ERROR_SUCCESS where /proc is of this process's own PID namespace, whose
+// numbers name the same processes here.
+static DWORD CheckOwnProc(void)
+{
+    // The status record is about 1.5 kB; the two lines needed come early.
+    char szStatus[4096];
+    if (ReadSmallFile(AT_FDCWD, "/proc/self/status", szStatus, sizeof(szStatus)) < 0)
+        return errno == ENOENT ? ERROR_ACCESS_DENIED : ErrnoToWin32(errno); // not listed there at all
+    char szPid[32], szNsPid[32];
+    PidPath(szPid, "\nPid:\t", getpid(), "\n");
+    // NSpid lists the number in each namespace from that of /proc down to
+    // ours: a single number means that /proc is of our own namespace.
+    PidPath(szNsPid, "\nNSpid:\t", getpid(), "\n");
+    if (strstr(szStatus, szPid) == NULL ||
+        (strstr(szStatus, "\nNSpid:") != NULL && strstr(szStatus, szNsPid) == NULL))
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
 
 // Reads the comm file open as fd, without its newline; the length, or -1.
 static ssize_t ReadComm(int fd, char *lpszComm, size_t cbComm)
