@@ -23,9 +23,10 @@ struct LINUX_HANDLE {
     pid_t pidOnly;       // nonzero: the snapshot lists just this process
     pid_t *lpKernelPids; // kernel threads, sorted; null where unknown
     size_t cKernelPids;
-    BOOL bOwnersFirst; // check /proc file owners before robust-futex lists
-    BOOL bOwnerProof;  // whether the owner root can be told from other users here
-    uid_t uidRoot;     // how the owner root shows in this user namespace
+    size_t iKernelNext; // the first of them not below the walk's last process ID
+    BOOL bOwnersFirst;  // check /proc file owners before robust-futex lists
+    BOOL bOwnerProof;   // whether the owner root can be told from other users here
+    uid_t uidRoot;      // how the owner root shows in this user namespace
 
     // Process: bound to the process itself, not to its number.
     pid_t pid;
@@ -61,7 +62,8 @@ struct STAT_INFO {
     DWORD dwThreads;
     unsigned long long ullStart;
 };
-// A directory entry of /proc or /proc/PID/task that names a process or thread.
+// A directory entry of /proc or /proc/PID/task that names a process or thread:
+// digits as /proc writes them, without a leading zero.
 BOOL ParsePid(const char *lpszName, pid_t *lpPid);
 // Writes prefix, the number and suffix; the buffer holds 64 characters.
 void PidPath(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszSuffix);
@@ -77,7 +79,8 @@ BOOL HasEnded(const STAT_INFO *lpInfo);
 void SetUpLiveness(LINUX_HANDLE *lpSnap);
 // Whether a listed process still runs: TRUE, or FALSE with errno set (ESRCH
 // when it has ended).
-BOOL IsRunning(const LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo);
+// The walk asks in ascending order of pid from its first entry on.
+BOOL IsRunning(LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo);
 // The name a process is listed under, from its comm (without the newline):
 // where the kernel cut it, made whole from the name the program was started
 // under. ERROR_SUCCESS, or the code of an error that left the name unknown.

@@ -70,7 +70,8 @@ DWORD ProcErrnoToWin32(int nErrno)
 
 BOOL ParsePid(const char *lpszName, pid_t *lpPid)
 {
-    if (*lpszName == '\0')
+    // "0" and a leading zero name nothing in /proc: the kernel's own rule.
+    if (*lpszName == '\0' || *lpszName == '0')
         return FALSE;
     long nValue = 0;
     for (const char *p = lpszName; *p != '\0'; p++) {
@@ -78,7 +79,7 @@ BOOL ParsePid(const char *lpszName, pid_t *lpPid)
             return FALSE;
         nValue = nValue * 10 + (*p - '0');
     }
-    if (nValue == 0 || nValue > INT_MAX)
+    if (nValue > INT_MAX)
         return FALSE;
     *lpPid = (pid_t)nValue;
     return TRUE;

@@ -63,14 +63,20 @@ static DWORD EntryError(int nErrno)
     return IsGone(nErrno) || nErrno == EPERM || nErrno == EACCES ? ENTRY_GONE : ErrnoToWin32(nErrno);
 }
 
-// Fills the entry for one listed process: ERROR_SUCCESS, ENTRY_GONE when it
-// has ended meanwhile, or the error that ends the walk.
-static DWORD ReadEntry(const LINUX_HANDLE *lpSnap, pid_t pid, LPPROCESSENTRY32 lppe)
+// Fills the entry for one listed process, whose number lpszPid spells as /proc
+// lists it: ERROR_SUCCESS, ENTRY_GONE when it has ended meanwhile, or the
+// error that ends the walk.
+static DWORD ReadEntry(LINUX_HANDLE *lpSnap, pid_t pid, const char *lpszPid, LPPROCESSENTRY32 lppe)
 {
     int fdProc = dirfd(lpSnap->lpProcDir);
     char szPath[64];
     char szComm[256];
-    PidPath(szPath, "", pid, "/comm");
+    // The directory entry's own digits, rather than the number written out
+    // again: the walk builds this path for every process.
+    char *p = szPath;
+    while (*lpszPid != '\0')
+        *p++ = *lpszPid++;
+    memcpy(p, "/comm", sizeof("/comm"));
     int fd = openat(fdProc, szPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return EntryError(errno);
@@ -184,12 +190,15 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
     if (bFirst) {
         rewinddir(lpSnap->lpProcDir);
         lpSnap->pidLast = 0;
+        lpSnap->iKernelNext = 0;
     }
     if (lpSnap->pidOnly != 0) {
         DWORD dwError = ERROR_NO_MORE_FILES;
         if (lpSnap->pidLast != lpSnap->pidOnly) {
             lpSnap->pidLast = lpSnap->pidOnly;
-            dwError = ReadEntry(lpSnap, lpSnap->pidOnly, lppe);
+            char szPid[16];
+            PidPath(szPid, "", lpSnap->pidOnly, "");
+            dwError = ReadEntry(lpSnap, lpSnap->pidOnly, szPid, lppe);
         }
         if (dwError == ERROR_SUCCESS)
             return TRUE;
@@ -211,7 +220,7 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
         if (pid <= lpSnap->pidLast)
             continue;
         lpSnap->pidLast = pid;
-        DWORD dwError = ReadEntry(lpSnap, pid, lppe);
+        DWORD dwError = ReadEntry(lpSnap, pid, lpEntry->d_name, lppe);
         if (dwError == ERROR_SUCCESS)
             return TRUE;
         // Any error but "the process is gone" or "hidden from us" ends the walk,

@@ -44,10 +44,13 @@ static int ComparePids(const void *lpLeft, const void *lpRight)
     return (left > right) - (left < right);
 }
 
-static BOOL IsKernelThread(const LINUX_HANDLE *lpSnap, pid_t pid)
+// The walk asks in ascending order: the sorted list is read along with it
+// rather than searched for each process.
+static BOOL IsKernelThread(LINUX_HANDLE *lpSnap, pid_t pid)
 {
-    return lpSnap->lpKernelPids != NULL &&
-           bsearch(&pid, lpSnap->lpKernelPids, lpSnap->cKernelPids, sizeof(pid_t), ComparePids) != NULL;
+    while (lpSnap->iKernelNext < lpSnap->cKernelPids && lpSnap->lpKernelPids[lpSnap->iKernelNext] < pid)
+        lpSnap->iKernelNext++;
+    return lpSnap->iKernelNext < lpSnap->cKernelPids && lpSnap->lpKernelPids[lpSnap->iKernelNext] == pid;
 }
 
 // A process whose first thread still has its memory runs. Two cheap proofs
@@ -144,7 +147,7 @@ void SetUpLiveness(LINUX_HANDLE *lpSnap)
     }
 }
 
-BOOL IsRunning(const LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo)
+BOOL IsRunning(LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo)
 {
     // Kernel threads have no memory of their own either, but never linger once ended.
     if (IsKernelThread(lpSnap, pid))
