@@ -71,17 +71,20 @@ DWORD ProcErrnoToWin32(int nErrno)
 BOOL ParsePid(const char *lpszName, pid_t *lpPid)
 {
     // "0" and a leading zero name nothing in /proc: the kernel's own rule.
-    if (*lpszName == '\0' || *lpszName == '0')
+    if (*lpszName < '1' || *lpszName > '9')
         return FALSE;
-    long nValue = 0;
+    // Ten digits cannot overflow this, so the bound is checked once, at the end.
+    unsigned long long ullValue = 0;
+    int cDigits = 0;
     for (const char *p = lpszName; *p != '\0'; p++) {
-        if (*p < '0' || *p > '9' || nValue > INT_MAX / 10)
+        unsigned int uDigit = (unsigned int)(*p - '0');
+        if (uDigit > 9 || ++cDigits > 10)
             return FALSE;
-        nValue = nValue * 10 + (*p - '0');
+        ullValue = ullValue * 10 + uDigit;
     }
-    if (nValue > INT_MAX)
+    if (ullValue > INT_MAX)
         return FALSE;
-    *lpPid = (pid_t)nValue;
+    *lpPid = (pid_t)ullValue;
     return TRUE;
 }
 

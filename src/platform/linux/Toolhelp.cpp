@@ -97,7 +97,7 @@ static DWORD ReadEntry(LINUX_HANDLE *lpSnap, pid_t pid, const char *lpszPid, LPP
     // read; fetching them for every process would double the walk's cost.
     lppe->th32ParentProcessID = info.dwParent;
     lppe->cntThreads = info.dwThreads;
-    DWORD dwError = FullName(fdProc, pid, szComm, lppe->szExeFile);
+    DWORD dwError = FullName(fdProc, pid, szComm, (size_t)cch, lppe->szExeFile);
     if (dwError != ERROR_SUCCESS)
         return dwError;
     Listed.pid = pid;
@@ -120,7 +120,7 @@ DWORD CheckListed(pid_t pid, int fdProcDir)
         close(fd);
     if (cch < 0)
         return ProcErrnoToWin32(nErrno);
-    DWORD dwError = FullName(fdProcDir, 0, szComm, szName);
+    DWORD dwError = FullName(fdProcDir, 0, szComm, (size_t)cch, szName);
     if (dwError != ERROR_SUCCESS)
         return dwError;
     if (strcmp(szName, Listed.szName) != 0)

@@ -184,9 +184,8 @@ static const char *BaseName(const char *lpszPath)
     return lpszSlash != NULL ? lpszSlash + 1 : lpszPath;
 }
 
-static void CopyName(LPSTR lpszDst, const char *lpszSrc)
+static void CopyName(LPSTR lpszDst, const char *lpszSrc, size_t cch)
 {
-    size_t cch = strlen(lpszSrc);
     if (cch > MAX_PATH - 1)
         cch = MAX_PATH - 1;
     memcpy(lpszDst, lpszSrc, cch);
@@ -219,16 +218,14 @@ static BOOL TakeIfContinues(const char *lpszPath, const char *lpszComm, LPSTR lp
     const char *lpszBase = BaseName(lpszPath);
     if (strncmp(lpszBase, lpszComm, COMM_CUT) != 0)
         return FALSE;
-    CopyName(lpszDst, lpszBase);
+    CopyName(lpszDst, lpszBase, strlen(lpszBase));
     return TRUE;
 }
 
-DWORD FullName(int fdDir, pid_t pid, const char *lpszComm, LPSTR lpszDst)
+// The name for a comm of exactly COMM_CUT characters, which may have been cut.
+static DWORD CompleteName(int fdDir, pid_t pid, const char *lpszComm, LPSTR lpszDst)
 {
-    if (strlen(lpszComm) != COMM_CUT) {
-        CopyName(lpszDst, lpszComm);
-        return ERROR_SUCCESS;
-    }
+    const size_t cchComm = COMM_CUT;
     char szPath[64];
     char szBuf[PATH_MAX + 1];
 
@@ -257,6 +254,17 @@ DWORD FullName(int fdDir, pid_t pid, const char *lpszComm, LPSTR lpszDst)
         if (TakeIfContinues(szBuf, lpszComm, lpszDst))
             return ERROR_SUCCESS;
     }
-    CopyName(lpszDst, lpszComm);
+    CopyName(lpszDst, lpszComm, cchComm);
     return ERROR_SUCCESS;
+}
+
+// Most names are shorter than the cut and taken as they are: kept apart from
+// the rare completion, this part is cheap enough to be inlined into the walk.
+DWORD FullName(int fdDir, pid_t pid, const char *lpszComm, size_t cchComm, LPSTR lpszDst)
+{
+    if (cchComm != COMM_CUT) {
+        CopyName(lpszDst, lpszComm, cchComm);
+        return ERROR_SUCCESS;
+    }
+    return CompleteName(fdDir, pid, lpszComm, lpszDst);
 }
