@@ -23,8 +23,9 @@ set(TOLV_LINUX_SOURCES
 # build folder into the symbol table and the build ID.
 add_executable(tolv src/app/Entry.cpp src/platform/linux/Main.cpp ${TOLV_CORE_SOURCES} ${TOLV_LINUX_SOURCES})
 target_include_directories(tolv PRIVATE ${TOLV_CORE_INCLUDES})
-target_compile_options(tolv PRIVATE ${TOLV_WARNINGS} ${TOLV_CODEGEN} -flto=full)
-target_link_options(tolv PRIVATE -flto=full)
+set(TOLV_LTO $<IF:$<CXX_COMPILER_ID:Clang>,-flto=full,-flto>)
+target_compile_options(tolv PRIVATE ${TOLV_WARNINGS} ${TOLV_CODEGEN} ${TOLV_LTO})
+target_link_options(tolv PRIVATE ${TOLV_LTO})
 # The port needs nothing of the C++ runtime: without it the process starts
 # faster, which a walk of a few milliseconds notices.
 target_link_options(tolv PRIVATE -Wl,--as-needed)
