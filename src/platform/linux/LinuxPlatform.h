@@ -1,19 +1,11 @@
-// What the files of the Linux layer share: the handle objects, the last
-// error and the argument vector that main hands over.
+// What crosses the files of the Linux layer: the handle objects and the
+// helpers that more than one file calls.
 #pragma once
 
 #include <dirent.h>
 #include <sys/types.h>
 
 #include "Win32Api.h"
-
-// Codes the layer reports beyond those the tool itself names.
-#ifndef ERROR_FILE_NOT_FOUND
-#define ERROR_FILE_NOT_FOUND 2
-#endif
-#ifndef ERROR_TOO_MANY_OPEN_FILES
-#define ERROR_TOO_MANY_OPEN_FILES 4
-#endif
 
 // Tags that tell the two kinds of handle apart, so that a handle of the wrong
 // kind is refused; the tag is cleared when the object is freed.
@@ -31,9 +23,10 @@ struct LINUX_HANDLE {
     pid_t pidOnly;       // nonzero: the snapshot lists just this process
     pid_t *lpKernelPids; // kernel threads, sorted; null where unknown
     size_t cKernelPids;
-    BOOL bOwnersFirst; // check /proc file owners before robust-futex lists
-    BOOL bOwnerProof;  // whether the owner root can be told from other users here
-    uid_t uidRoot;     // how the owner root shows in this user namespace
+    size_t iKernelNext; // the first of them not below the walk's last process ID
+    BOOL bOwnersFirst;  // check /proc file owners before robust-futex lists
+    BOOL bOwnerProof;   // whether the owner root can be told from other users here
+    uid_t uidRoot;      // how the owner root shows in this user namespace
 
     // Process: bound to the process itself, not to its number.
     pid_t pid;
@@ -43,24 +36,24 @@ struct LINUX_HANDLE {
     DWORD dwAccess;
 };
 
-// A zeroed handle of that kind, or null with the last error set.
+// Handles.cpp: a zeroed handle of that kind, or null with the last error set.
 LINUX_HANDLE *AllocHandle(DWORD dwKind);
-
 // The object behind a handle of that kind, or null with ERROR_INVALID_HANDLE.
 LINUX_HANDLE *LookupHandle(HANDLE hObject, DWORD dwKind);
 
-// Releases whatever the object holds; the kind-specific part lives with its kind.
+// CloseHandle releases what the object holds; each kind frees its own part
+// (Toolhelp.cpp, Process.cpp).
 void CloseSnapshot(LINUX_HANDLE *lpHandle);
 void CloseProcess(LINUX_HANDLE *lpHandle);
 
-// The Win32 code closest to an errno value.
+// ProcFiles.cpp: the Win32 code closest to an errno value.
 DWORD ErrnoToWin32(int nErrno);
 // The same for a file under /proc/PID, where "not found" means the process ended.
 DWORD ProcErrnoToWin32(int nErrno);
 // Whether an errno value read from /proc/PID means that the process is gone.
 BOOL IsGone(int nErrno);
 
-// Files under /proc (ProcFiles.cpp).
+// What the layer reads of a stat record.
 struct STAT_INFO {
     char chState;
     DWORD dwFlags;
@@ -69,52 +62,40 @@ struct STAT_INFO {
     DWORD dwThreads;
     unsigned long long ullStart;
 };
-// A directory entry of /proc or /proc/PID/task that names a process or thread.
+// A directory entry of /proc or /proc/PID/task that names a process or thread:
+// digits as /proc writes them, without a leading zero.
 BOOL ParsePid(const char *lpszName, pid_t *lpPid);
 // Writes prefix, the number and suffix; the buffer holds 64 characters.
 void PidPath(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszSuffix);
-// A file of a process: PID/NAME under /proc, or NAME where pid is 0 and the
-// directory is /proc/PID itself.
-void EntryPath(char *lpszDst, pid_t pid, const char *lpszName);
 // Reads a small file whole into a zero-terminated buffer; the length, or -1.
 ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf);
 // The state, flags, parent, session, thread count and start time; FALSE with errno set.
 BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo);
 // Only a leader with no thread left marks an ended process.
 BOOL HasEnded(const STAT_INFO *lpInfo);
-// ERROR_SUCCESS where /proc is of this process's own PID namespace, whose
-// numbers name the same processes here.
-DWORD CheckOwnProc(void);
 
-// Liveness proofs (Liveness.cpp): set up for a snapshot, freed with it.
+// ToolhelpEntry.cpp, for the walk: the liveness proofs, set up for a snapshot
+// and freed with it.
 void SetUpLiveness(LINUX_HANDLE *lpSnap);
 // Whether a listed process still runs: TRUE, or FALSE with errno set (ESRCH
 // when it has ended).
-BOOL IsRunning(const LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo);
+// The walk asks in ascending order of pid from its first entry on.
+BOOL IsRunning(LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo);
+// The name a process is listed under, from its comm (without the newline, of
+// cchComm characters):
+// where the kernel cut it, made whole from the name the program was started
+// under. ERROR_SUCCESS, or the code of an error that left the name unknown.
+DWORD FullName(int fdDir, pid_t pid, const char *lpszComm, size_t cchComm, LPSTR lpszDst);
 
-// Full names (Names.cpp). The name a process is listed under, from its comm
-// (without the newline): where the kernel cut it, made whole from the name the
-// program was started under. ERROR_SUCCESS, or the code of an error that left
-// the name unknown.
-DWORD FullName(int fdDir, pid_t pid, const char *lpszComm, LPSTR lpszDst);
-
-// ERROR_SUCCESS while the handle's process runs; ERROR_INVALID_PARAMETER once
-// it has ended, also when its number now names another process (ProcessHandle.cpp).
-DWORD CheckStillRuns(const LINUX_HANDLE *lpProc);
-
-// The walk (Walk.cpp): ERROR_SUCCESS when the process bound to fdProcDir is
-// the one the walk last listed under its number, or was not listed; else
-// ERROR_INVALID_PARAMETER, or the code of an error.
+// Toolhelp.cpp, for OpenProcess: ERROR_SUCCESS when the process bound to
+// fdProcDir is the one the walk last listed under its number, or was not
+// listed; else ERROR_INVALID_PARAMETER, or the code of an error.
 DWORD CheckListed(pid_t pid, int fdProcDir);
 
-// The nice of the autogroup of the handle's process, set where the process's
-// session holds no other process whose share it would change (Autogroup.cpp).
+// Autogroup.cpp, for SetPriorityClass: the nice of the autogroup of the
+// handle's process, set where the process's session holds no other process
+// whose share it would change.
 DWORD SetSessionGroup(const LINUX_HANDLE *lpProc, int nNice);
 
-// main hands its argument vector over before the tool starts.
+// Shell.cpp: main hands its argument vector over before the tool starts.
 void SetArguments(int argc, char **argv);
-
-// The Windows command line for an argument vector: the arguments joined by
-// blanks, those that would not arrive as one token enclosed in double quotes.
-// Allocated with malloc; null when memory runs out.
-LPSTR BuildCommandLine(int argc, char **argv);

@@ -1,4 +1,5 @@
-// Error codes and the files under /proc that every part of the layer reads.
+// The files under /proc that every part of the layer reads, and the error
+// codes their errors become.
 //
 // Error codes this layer reports:
 //
@@ -25,6 +26,14 @@
 #include <unistd.h>
 
 #include "LinuxPlatform.h"
+
+// Codes the layer reports beyond those the tool itself names.
+#ifndef ERROR_FILE_NOT_FOUND
+#define ERROR_FILE_NOT_FOUND 2
+#endif
+#ifndef ERROR_TOO_MANY_OPEN_FILES
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#endif
 
 DWORD ErrnoToWin32(int nErrno)
 {
@@ -61,17 +70,21 @@ DWORD ProcErrnoToWin32(int nErrno)
 
 BOOL ParsePid(const char *lpszName, pid_t *lpPid)
 {
-    if (*lpszName == '\0')
+    // "0" and a leading zero name nothing in /proc: the kernel's own rule.
+    if (*lpszName < '1' || *lpszName > '9')
         return FALSE;
-    long nValue = 0;
+    // Ten digits cannot overflow this, so the bound is checked once, at the end.
+    unsigned long long ullValue = 0;
+    int cDigits = 0;
     for (const char *p = lpszName; *p != '\0'; p++) {
-        if (*p < '0' || *p > '9' || nValue > INT_MAX / 10)
+        unsigned int uDigit = (unsigned int)(*p - '0');
+        if (uDigit > 9 || ++cDigits > 10)
             return FALSE;
-        nValue = nValue * 10 + (*p - '0');
+        ullValue = ullValue * 10 + uDigit;
     }
-    if (nValue == 0 || nValue > INT_MAX)
+    if (ullValue > INT_MAX)
         return FALSE;
-    *lpPid = (pid_t)nValue;
+    *lpPid = (pid_t)ullValue;
     return TRUE;
 }
 
@@ -93,16 +106,6 @@ void PidPath(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszS
     strcpy(p, lpszSuffix);
 }
 
-void EntryPath(char *lpszDst, pid_t pid, const char *lpszName)
-{
-    if (pid == 0) {
-        strcpy(lpszDst, lpszName);
-        return;
-    }
-    PidPath(lpszDst, "", pid, "/");
-    strcat(lpszDst, lpszName);
-}
-
 ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf)
 {
     int fd = openat(fdDir, lpszPath, O_RDONLY | O_CLOEXEC);
@@ -119,12 +122,23 @@ ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf
     return cb;
 }
 
-// The numeric field nField (counted from 1 as in proc(5), 3 or more) of a
-// stat record, given the text after the name's closing parenthesis.
+// Fields of the stat record, counted from 1 as in proc(5); the name, field 2,
+// ends at the last ')', and the state follows it.
+enum STAT_FIELD {
+    STAT_STATE = 3,
+    STAT_PARENT = 4,
+    STAT_SESSION = 6,
+    STAT_FLAGS = 9,
+    STAT_THREADS = 20,
+    STAT_START = 22, // the start time, in clock ticks since boot
+};
+
+// The numeric field nField (STAT_STATE or later) of a stat record, given the
+// text after the name's closing parenthesis.
 static unsigned long long StatField(const char *lpszRest, int nField)
 {
     const char *p = lpszRest;
-    for (int i = 3; i < nField; i++) {
+    for (int i = STAT_STATE; i < nField; i++) {
         while (*p == ' ')
             p++;
         while (*p != ' ' && *p != '\0')
@@ -152,12 +166,12 @@ BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
         return FALSE;
     }
     lpszRest += 2;
-    lpInfo->chState = *lpszRest;
-    lpInfo->dwParent = (DWORD)StatField(lpszRest, 4);
-    lpInfo->dwSession = (DWORD)StatField(lpszRest, 6);
-    lpInfo->dwFlags = (DWORD)StatField(lpszRest, 9);
-    lpInfo->dwThreads = (DWORD)StatField(lpszRest, 20);
-    lpInfo->ullStart = StatField(lpszRest, 22);
+    lpInfo->chState = *lpszRest; // STAT_STATE, a letter
+    lpInfo->dwParent = (DWORD)StatField(lpszRest, STAT_PARENT);
+    lpInfo->dwSession = (DWORD)StatField(lpszRest, STAT_SESSION);
+    lpInfo->dwFlags = (DWORD)StatField(lpszRest, STAT_FLAGS);
+    lpInfo->dwThreads = (DWORD)StatField(lpszRest, STAT_THREADS);
+    lpInfo->ullStart = StatField(lpszRest, STAT_START);
     return TRUE;
 }
 
@@ -166,21 +180,4 @@ BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
 BOOL HasEnded(const STAT_INFO *lpInfo)
 {
     return (lpInfo->chState == 'Z' || lpInfo->chState == 'X') && lpInfo->dwThreads <= 1;
-}
-
-DWORD CheckOwnProc(void)
-{
-    // The status record is about 1.5 kB; the two lines needed come early.
-    char szStatus[4096];
-    if (ReadSmallFile(AT_FDCWD, "/proc/self/status", szStatus, sizeof(szStatus)) < 0)
-        return errno == ENOENT ? ERROR_ACCESS_DENIED : ErrnoToWin32(errno); // not listed there at all
-    char szPid[32], szNsPid[32];
-    PidPath(szPid, "\nPid:\t", getpid(), "\n");
-    // NSpid lists the number in each namespace from that of /proc down to
-    // ours: a single number means that /proc is of our own namespace.
-    PidPath(szNsPid, "\nNSpid:\t", getpid(), "\n");
-    if (strstr(szStatus, szPid) == NULL ||
-        (strstr(szStatus, "\nNSpid:") != NULL && strstr(szStatus, szNsPid) == NULL))
-        return ERROR_ACCESS_DENIED;
-    return ERROR_SUCCESS;
 }

@@ -1,4 +1,5 @@
-// The process's command line, its exit and the two notices.
+// The shell of the process: its command line (GetCommandLineA), the notices
+// (MessageBoxA), its exit (ExitProcess) and the code page (IsDBCSLeadByte).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -42,7 +43,10 @@ static void CopyArg(char **lpp, const char *lpszArg, BOOL bProgram)
     *lpp = p;
 }
 
-LPSTR BuildCommandLine(int argc, char **argv)
+// The Windows command line for an argument vector: the arguments joined by
+// blanks, those that would not arrive as one token enclosed in double quotes.
+// Allocated with malloc; null when memory runs out.
+static LPSTR BuildCommandLine(int argc, char **argv)
 {
     size_t cb = 1;
     for (int i = 0; i < argc; i++)

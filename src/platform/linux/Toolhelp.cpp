@@ -1,4 +1,5 @@
-// The process list: /proc read as the walk goes, one small file per process.
+// The process list (CreateToolhelp32Snapshot, Process32First, Process32Next):
+// /proc read as the walk goes, one small file per process.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -20,6 +21,25 @@ static struct {
     BOOL bHasStart; // the start time is known where the stat record was read
     unsigned long long ullStart;
 } Listed;
+
+// ERROR_SUCCESS where /proc is of this process's own PID namespace, whose
+// numbers name the same processes here.
+static DWORD CheckOwnProc(void)
+{
+    // The status record is about 1.5 kB; the two lines needed come early.
+    char szStatus[4096];
+    if (ReadSmallFile(AT_FDCWD, "/proc/self/status", szStatus, sizeof(szStatus)) < 0)
+        return errno == ENOENT ? ERROR_ACCESS_DENIED : ErrnoToWin32(errno); // not listed there at all
+    char szPid[32], szNsPid[32];
+    PidPath(szPid, "\nPid:\t", getpid(), "\n");
+    // NSpid lists the number in each namespace from that of /proc down to
+    // ours: a single number means that /proc is of our own namespace.
+    PidPath(szNsPid, "\nNSpid:\t", getpid(), "\n");
+    if (strstr(szStatus, szPid) == NULL ||
+        (strstr(szStatus, "\nNSpid:") != NULL && strstr(szStatus, szNsPid) == NULL))
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
 
 // Reads the comm file open as fd, without its newline; the length, or -1.
 static ssize_t ReadComm(int fd, char *lpszComm, size_t cbComm)
@@ -43,14 +63,20 @@ static DWORD EntryError(int nErrno)
     return IsGone(nErrno) || nErrno == EPERM || nErrno == EACCES ? ENTRY_GONE : ErrnoToWin32(nErrno);
 }
 
-// Fills the entry for one listed process: ERROR_SUCCESS, ENTRY_GONE when it
-// has ended meanwhile, or the error that ends the walk.
-static DWORD ReadEntry(const LINUX_HANDLE *lpSnap, pid_t pid, LPPROCESSENTRY32 lppe)
+// Fills the entry for one listed process, whose number lpszPid spells as /proc
+// lists it: ERROR_SUCCESS, ENTRY_GONE when it has ended meanwhile, or the
+// error that ends the walk.
+static DWORD ReadEntry(LINUX_HANDLE *lpSnap, pid_t pid, const char *lpszPid, LPPROCESSENTRY32 lppe)
 {
     int fdProc = dirfd(lpSnap->lpProcDir);
     char szPath[64];
     char szComm[256];
-    PidPath(szPath, "", pid, "/comm");
+    // The directory entry's own digits, rather than the number written out
+    // again: the walk builds this path for every process.
+    char *p = szPath;
+    while (*lpszPid != '\0')
+        *p++ = *lpszPid++;
+    memcpy(p, "/comm", sizeof("/comm"));
     int fd = openat(fdProc, szPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return EntryError(errno);
@@ -71,7 +97,7 @@ static DWORD ReadEntry(const LINUX_HANDLE *lpSnap, pid_t pid, LPPROCESSENTRY32 l
     // read; fetching them for every process would double the walk's cost.
     lppe->th32ParentProcessID = info.dwParent;
     lppe->cntThreads = info.dwThreads;
-    DWORD dwError = FullName(fdProc, pid, szComm, lppe->szExeFile);
+    DWORD dwError = FullName(fdProc, pid, szComm, (size_t)cch, lppe->szExeFile);
     if (dwError != ERROR_SUCCESS)
         return dwError;
     Listed.pid = pid;
@@ -94,7 +120,7 @@ DWORD CheckListed(pid_t pid, int fdProcDir)
         close(fd);
     if (cch < 0)
         return ProcErrnoToWin32(nErrno);
-    DWORD dwError = FullName(fdProcDir, 0, szComm, szName);
+    DWORD dwError = FullName(fdProcDir, 0, szComm, (size_t)cch, szName);
     if (dwError != ERROR_SUCCESS)
         return dwError;
     if (strcmp(szName, Listed.szName) != 0)
@@ -164,12 +190,15 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
     if (bFirst) {
         rewinddir(lpSnap->lpProcDir);
         lpSnap->pidLast = 0;
+        lpSnap->iKernelNext = 0;
     }
     if (lpSnap->pidOnly != 0) {
         DWORD dwError = ERROR_NO_MORE_FILES;
         if (lpSnap->pidLast != lpSnap->pidOnly) {
             lpSnap->pidLast = lpSnap->pidOnly;
-            dwError = ReadEntry(lpSnap, lpSnap->pidOnly, lppe);
+            char szPid[16];
+            PidPath(szPid, "", lpSnap->pidOnly, "");
+            dwError = ReadEntry(lpSnap, lpSnap->pidOnly, szPid, lppe);
         }
         if (dwError == ERROR_SUCCESS)
             return TRUE;
@@ -191,7 +220,7 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
         if (pid <= lpSnap->pidLast)
             continue;
         lpSnap->pidLast = pid;
-        DWORD dwError = ReadEntry(lpSnap, pid, lppe);
+        DWORD dwError = ReadEntry(lpSnap, pid, lpEntry->d_name, lppe);
         if (dwError == ERROR_SUCCESS)
             return TRUE;
         // Any error but "the process is gone" or "hidden from us" ends the walk,
