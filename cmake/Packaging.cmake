@@ -27,10 +27,8 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/pkg/epoch.cmake
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/pkg/epoch.cmake)
 # Debug paths are relative to the source folder (gdb started there finds the
 # sources), so they and the build ID that hashes them are the same everywhere.
-foreach(target tolv_core tolv_platform_linux tolv)
-  if(TARGET ${target})
-    target_compile_options(${target} PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
-  endif()
+foreach(target tolv_core tolv)
+  target_compile_options(${target} PRIVATE -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
 endforeach()
 
 if(WIN32)
