@@ -1,58 +1,61 @@
-#!/usr/bin/python3
-# End-to-end tests of the native tolv against real processes started under names of their own, each in a
-# session of its own; the effect is read as the nice and policy of every thread and the nice of the session's
-# autogroup.  test_linux.py TOLV TOLV_ASAN TARGET PROBE CASE  (exit 77: skipped)
-import os, random, resource, shutil, string, subprocess, sys, tempfile, time, types
+"""End-to-end tests of the native tolv on processes started under names of their own, each in a session of its own.
+Usage: test_linux.py TOLV TOLV_ASAN TARGET PROBE CASE  (exit 77: skipped)"""
+import contextlib, os, random, shutil, string, subprocess, sys, tempfile, time
+from subprocess import PIPE
 
 TOLV, TOLV_ASAN, TARGET, PROBE, CASE = sys.argv[1:6]
 DIR = tempfile.mkdtemp(prefix="tolv-linux-")
 os.chmod(DIR, 0o755)  # other users run tolv from here
 os.setpriority(os.PRIO_PROCESS, 0, 0)  # the targets start from nice 0, whatever this test was started with
 TOKEN = "".join(random.choice(string.ascii_lowercase) for _ in range(6))
-PROCS, PIPE = [], subprocess.PIPE
-AS_1000, AS_NOBODY = (["setpriv", "--reuid=%d" % u, "--regid=%d" % u, "--clear-groups"] for u in (1000, 65534))
-USAGE = "Tolvenar\nTolvenar Reference\n\nArguments:\n"  # the caption, then the text (its words: tests/unit)
+PROCS = []
+AS_USER = ["setpriv", "--reuid=1000", "--regid=1000", "--clear-groups"]
+os.mkdir(os.path.join(DIR, 'a"b c'))  # the copy other users run: its path must still read back as one name
+USER_TOLV = shutil.copy(TOLV, os.path.join(DIR, 'a"b c'))
 FAILURE = "Tolvenar\nSetPriorityClass function error\n\nGetLastError()=%d\n"
 
 
-def skip(why):
-    sys.exit(print("SKIP:", why) or 77)
+def read(path):
+    with open(path) as f:
+        return f.read()
 
 
-need = lambda tool: shutil.which(tool) or skip("no " + tool)
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+
+
+USAGE = "Tolvenar\n" + read(os.path.join(os.path.dirname(__file__), "..", "usage.txt"))  # the caption, the text
+
+
+def skip_unless(ready, why):
+    if not ready:
+        print("SKIP:", why)
+        sys.exit(77)
 
 
 def name(prefix, length=0):
     return (prefix + TOKEN).ljust(length, "x")  # a name no other process has
 
 
-def start(path, *args, prefix=(), argv0=None):  # DIR/path, a copy of the target unless it exists
+def spawn(argv, **kwargs):  # in a session of its own, killed at the end
+    PROCS.append(subprocess.Popen(argv, stdin=PIPE, stdout=PIPE, start_new_session=True, **kwargs))
+    return PROCS[-1]
+
+
+def start(path, *args, prefix=(), argv0=None):  # DIR/path, a copy of the target unless that file exists
     path = os.path.join(DIR, path)
-    os.path.exists(path) or shutil.copy(TARGET, path)
-    PROCS.append(subprocess.Popen([*prefix, argv0 or path, *args], executable=argv0 and path, stdin=PIPE, stdout=PIPE,
-                                  start_new_session=True))
-    assert PROCS[-1].stdout.readline() == b"ready\n", path
-    return PROCS[-1]
-
-
-def stat(pid, field):  # a field of a stat record, counted from 3 as in proc(5)
-    return open("/proc/%s/stat" % pid).read().rsplit(")", 1)[1].split()[field - 3]
-
-
-def wait_for_zombie(pid):
-    while stat(pid, 3) != "Z":
-        time.sleep(0.01)
-
-
-def probe(**kwargs):
-    PROCS.append(subprocess.Popen([PROBE, name("probe")], stdin=PIPE, stdout=PIPE, text=True, start_new_session=True,
-                                  **kwargs))
-    return PROCS[-1]
+    if not os.path.exists(path):
+        shutil.copy(TARGET, path)
+    proc = spawn([*prefix, argv0 or path, *args], executable=path if argv0 else None)
+    assert proc.stdout.readline() == b"ready\n", path
+    return proc
 
 
 def tolv(*args, command=(TOLV,), stdout=PIPE):
+    """Runs tolv, which exits 0 whatever happens; returns its stdout and its stderr without valgrind's notes."""
     run = subprocess.run([*command, *args], stdout=stdout, stderr=PIPE, text=True)
-    assert run.returncode == 0, (args, run.returncode, run.stderr)  # valgrind's own notes are not tolv's:
+    assert run.returncode == 0, (args, run.returncode, run.stderr)
     return run.stdout, "".join(line for line in run.stderr.splitlines(True) if not line.startswith("--"))
 
 
@@ -60,176 +63,164 @@ def eq(got, expected):
     assert got == expected, (got, expected)
 
 
-def child(proc):  # the first child of a process's first thread
-    return types.SimpleNamespace(pid=int(open("/proc/%d/task/%d/children" % (proc.pid, proc.pid)).read().split()[0]))
+def child(pid):  # the first child of a process's first thread
+    return int(read("/proc/%d/task/%d/children" % (pid, pid)).split()[0])
 
 
 def threads(pid):  # each thread's nice and policy
-    return {(int(stat("%d/task/%s" % (pid, tid), 19)), os.sched_getscheduler(int(tid))) for tid in os.listdir(
-        "/proc/%d/task" % pid)}
+    tids = [int(tid) for tid in os.listdir("/proc/%d/task" % pid)]
+    return {(os.getpriority(os.PRIO_PROCESS, tid), os.sched_getscheduler(tid)) for tid in tids}
 
 
-def check(proc, nice, out_err, expected=("", ""), group=None):  # IDLE alone: SCHED_IDLE; the group follows
+def check(pid, nice, out_err, expected=("", ""), group=None):
+    """tolv printed what was expected; every thread has the nice, with SCHED_IDLE for IDLE alone; so has the group."""
     eq(out_err, expected)
-    eq(threads(proc.pid), {(nice, os.SCHED_IDLE if nice == 19 else os.SCHED_OTHER)})
-    eq(int(open("/proc/%d/autogroup" % proc.pid).read().split()[-1]), nice if group is None else group)
+    eq(threads(pid), {(nice, os.SCHED_IDLE if nice == 19 else os.SCHED_OTHER)})
+    eq(int(read("/proc/%d/autogroup" % pid).split()[-1]), nice if group is None else group)
 
 
-def change():  # names over 15 characters, duplicates (only the first in PID order), every class, a zombie leader
-    for length in (16, 40):
-        first, second = sorted((start(name("n%d" % length, length)) for _ in range(2)), key=lambda p: p.pid)
-        for cls, nice in (("IDLE", 19), ("NORMAL", 0), ("ABOVE_NORMAL", -6), ("HIGH", -11), ("REALTIME", -19)):
-            check(first, nice, tolv(name("n%d" % length, length), cls))
-        check(second, 0, ("", ""))
-    wait_for_zombie(start(name("leader"), "exit-leader").pid)
-    check(PROCS[-1], 10, tolv(name("leader"), "BELOW_NORMAL"))
+def change():
+    """Each class is set on the first in PID order of the processes of a name over 15 characters."""
+    first, second = sorted(start(name("long", 16)).pid for _ in range(2))
+    for cls, nice in (("IDLE", 19), ("NORMAL", 0), ("ABOVE_NORMAL", -6), ("HIGH", -11), ("REALTIME", -19)):
+        check(first, nice, tolv(name("long", 16), cls))
+    check(second, 0, ("", ""))
+    leader = start(name("leader"), "exit-leader").pid  # and where the leader thread has ended
+    while read("/proc/%d/stat" % leader).rsplit(")", 1)[1].split()[0] != "Z":
+        time.sleep(0.01)
+    check(leader, 10, tolv(name("leader"), "BELOW_NORMAL"))
 
 
-def notices():  # three tokens: the usage notice, and the change all the same; as nobody: refused, also
-    target = start(name("notice"))  # where the nice would stay as it is
-    out, err = tolv(name("notice"), "BELOW_NORMAL", "extra")
-    check(target, 10, (out.startswith(USAGE) and out.endswith("\n BELOW_NORMAL=16384\n IDLE=64\n"), err), (True, ""))
-    nobody = AS_NOBODY + [shutil.copy(TOLV, DIR)]
-    for cls in ("NORMAL", "BELOW_NORMAL"):
-        check(target, 10, tolv(name("notice"), cls, command=nobody), ("", FAILURE % 5))
-
-
-def memory(command):  # success, usage and failure
-    target = start(name("mem"))
-    check(target, 19, tolv(name("mem"), "IDLE", command=command))
-    eq(tolv(command=command)[0][:len(USAGE)], USAGE)
-    check(target, 19, tolv(name("mem"), "12345", command=command), ("", FAILURE % 87))
-
-
-def walk_cost():  # no stat record read for a running process: kernel threads and cheap proofs settle them
-    before = sum(entry.isdigit() for entry in os.listdir("/proc"))
-    target, log = start(name("cost")), os.path.join(DIR, "log")
-    check(target, 19, tolv(name("cost"), "IDLE", command=[need("strace"), "-f", "-o", log, "-e", "openat", TOLV]))
-    assert open(log).read().count('/stat"') <= 3 + before / 4, open(log).read()
-
-
-def sigpipe():  # stdout a pipe whose reader has gone: the notice is lost, not the change
+def notices(command=(TOLV,)):
+    """A third token shows the usage and changes all the same, also with stdout closed; a bad class fails (87)."""
+    target = start(name("notice")).pid
+    check(target, 10, tolv(name("notice"), "BELOW_NORMAL", "extra", command=command), (USAGE, ""))
+    check(target, 10, tolv(name("notice"), "12345", command=command), ("", FAILURE % 87))
     reader, writer = os.pipe()
     os.close(reader)
-    check(start(name("pipe")), 19, tolv(name("pipe"), "IDLE", "extra", stdout=writer), (None, ""))
+    check(target, 19, tolv(name("notice"), "IDLE", "extra", command=command, stdout=writer), (None, ""))
+    os.close(writer)
 
 
-def reuse():  # the listed process ends and its number goes to another before the open
+def memcheck():
+    """Memcheck finds no leak or undefined read in those notices."""
+    skip_unless(shutil.which("valgrind"), "no valgrind")
+    notices(["valgrind", "-q", "--error-exitcode=1", "--leak-check=full", TOLV])
+
+
+def asan():
+    """ASan, LSan and UBSan find nothing there either, on the pidfd path that valgrind 3.19 does not know."""
+    notices([TOLV_ASAN])
+
+
+def walk_cost():
+    """The walk reads few stat records of running processes: kernel threads and cheap proofs settle the rest."""
+    skip_unless(shutil.which("strace"), "no strace")
+    before = sum(entry.isdigit() for entry in os.listdir("/proc"))
+    target, log = start(name("cost")).pid, os.path.join(DIR, "log")
+    check(target, 19, tolv(name("cost"), "IDLE", command=["strace", "-f", "-o", log, "-e", "openat", TOLV]))
+    assert read(log).count('/stat"') <= 3 + before / 4, read(log)
+
+
+def reuse():
+    """A listed process whose number goes to another before the open is not opened (code 87)."""
     for _ in range(20):  # other tests may take the number first
-        target, prober = start(name("probe")), probe()
+        target, prober = start(name("probe")), spawn([PROBE, name("probe")], text=True)
         eq(int(prober.stdout.readline()), target.pid)
         target.kill()
         target.wait()
-        open("/proc/sys/kernel/ns_last_pid", "w").write(str(target.pid - 1))  # closed, so written, at once
-        PROCS.append(subprocess.Popen(["sleep", "60"]))
-        if PROCS[-1].pid == target.pid:
-            return eq((prober.communicate("\n")[0], prober.returncode), ("87\n", 0))
-    skip("the number was never reused")
+        write("/proc/sys/kernel/ns_last_pid", str(target.pid - 1))
+        if spawn(["sleep", "60"]).pid == target.pid:
+            break
+    skip_unless(PROCS[-1].pid == target.pid, "the number was never reused")
+    eq(prober.communicate("\n"), ("87\n", None))
 
 
-def emfile():  # no file left to open: the walk ends with the error, and passes over no process
+def emfile():
+    """With no file left to open the walk ends with that error (4) and passes over no process."""
     start(name("probe"))  # fds 0-2, and 3 for /proc:
-    eq(probe(preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (4, 4))).communicate()[0], "end 4\n")
+    eq(spawn(["prlimit", "--nofile=4", PROBE, name("probe")], text=True).communicate(), ("end 4\n", None))
 
 
-def script():  # its comm is the script's name cut to 15; argv[0] and exe are the interpreter's
-    path = os.path.join(DIR, name("scr") + "-nightly-run.sh")
-    open(path, "w").write("#!/bin/sh -e\necho ready\nread line\n")
-    os.chmod(path, 0o755)
-    target = start(path)
-    check(target, 0, tolv(os.path.basename(path)[:15], "IDLE"))
-    check(target, 19, tolv(os.path.basename(path), "IDLE"))
-
-
-def link():  # found by the name it was started under, the link's, not its target's
+def names():
+    """A cut name is completed from a link's name, a #! script's path or a deleted executable's, not from the comm."""
     stem = name("lnk", 15)
     shutil.copy(TARGET, os.path.join(DIR, stem + "_real"))
     os.symlink(stem + "_real", os.path.join(DIR, stem + "_link"))
-    target = start(stem + "_link")
-    check(target, 0, tolv(stem + "_real", "IDLE"))
-    check(target, 19, tolv(stem + "_link", "IDLE"))
-    target = start(name("deleted", 20), argv0="other")  # argv[0] another name: the executable's, though deleted
+    script = name("scr") + "-nightly-run.sh"  # with a child: the session is still the script's own
+    write(os.path.join(DIR, script), "#!/bin/sh -e\nsleep 60 &\necho ready\nwait\n")
+    os.chmod(os.path.join(DIR, script), 0o755)
+    for path, wrong in ((stem + "_link", stem + "_real"), (script, script[:15])):
+        target = start(path).pid
+        check(target, 0, tolv(wrong, "IDLE"))
+        check(target, 19, tolv(path, "IDLE"))
+    target = start(name("deleted", 20), argv0="other").pid
     os.remove(os.path.join(DIR, name("deleted", 20)))
     check(target, 19, tolv(name("deleted", 20), "IDLE"))
 
 
-def userns():  # nested, root shows as 65534: a zombie of the name must not pass for running
-    zombie = start(name("zomb"), prefix=AS_1000)
+def users():
+    """Root and the process's user (in nested user namespaces, under hidepid) pass over a zombie of its name."""
+    zombie = start(name("user"), prefix=AS_USER)
     zombie.kill()
-    wait_for_zombie(zombie.pid)
-    target = start(name("zomb"), prefix=AS_1000)
-    check(target, 10, tolv(name("zomb"), "BELOW_NORMAL"))  # as root, outside
-    nested = AS_1000 + [need("unshare"), "-Ur", "unshare", "-Ur", shutil.copy(TOLV, DIR)]
-    check(target, 19, tolv(name("zomb"), "IDLE", command=nested))
+    os.waitid(os.P_PID, zombie.pid, os.WEXITED | os.WNOWAIT)  # a zombie until reaped at the end
+    target = start(name("user"), prefix=AS_USER).pid
+    check(target, -6, tolv(name("user"), "ABOVE_NORMAL"))
+    nested = AS_USER + ["unshare", "-Ur", "unshare", "-Ur", USER_TOLV]  # root there shows as 65534 here
+    check(target, 10, tolv(name("user"), "BELOW_NORMAL", command=nested))
+    hidden = ["unshare", "-m", "sh", "-c", 'mount -t proc -o hidepid=1 proc /proc && exec "$@"', "sh", *AS_USER]
+    check(target, 19, tolv(name("user"), "IDLE", command=hidden + [USER_TOLV]))  # the group's second write in 100 ms
+    nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", USER_TOLV]  # refused, though the nice
+    check(target, 19, tolv(name("user"), "IDLE", command=nobody), ("", FAILURE % 5))  # would stay as it is
 
 
-def quote():  # a program path with a double quote and a blank still reads back as one name
-    os.mkdir(os.path.join(DIR, 'a"b c'))
-    check(start(name("quote")), 19, tolv(name("quote"), "IDLE", command=[shutil.copy(TOLV, os.path.join(DIR, 'a"b c'))]))
-
-
-def policy():  # a thread the program made real-time keeps its policy; NORMAL undoes IDLE
-    target = start(name("fifo"))
-    fifo = max(map(int, os.listdir("/proc/%d/task" % target.pid)))
-    os.sched_setscheduler(fifo, os.SCHED_FIFO, os.sched_param(1))
-    for cls, nice, policy in (("IDLE", 19, os.SCHED_IDLE), ("NORMAL", 0, os.SCHED_OTHER)):
+def policy():
+    """A thread the program made real-time keeps its policy; NORMAL undoes IDLE on the others."""
+    target = start(name("fifo")).pid
+    os.sched_setscheduler(max(map(int, os.listdir("/proc/%d/task" % target))), os.SCHED_FIFO, os.sched_param(1))
+    for cls, nice, other in (("IDLE", 19, os.SCHED_IDLE), ("NORMAL", 0, os.SCHED_OTHER)):
         tolv(name("fifo"), cls)
-        eq(threads(target.pid), {(nice, policy), (nice, os.SCHED_FIFO)})
+        eq(threads(target), {(nice, other), (nice, os.SCHED_FIFO)})
 
 
-def session():  # the group changes only where each other process of the session is the target's own
-    open(os.path.join(DIR, name("desc")), "w").write("#!/bin/sh\nsleep 60 &\necho ready\nwait\n")
-    os.chmod(os.path.join(DIR, name("desc")), 0o755)
-    for shell, group in (('"$0" & wait', 19), ('"$0" & sleep 60 & wait', 0), ('(sleep 60 &); "$0" & wait', 0)):
-        target = child(start(name("s%d" % len(PROCS)), prefix=("sh", "-c", shell)))  # its shell, a sibling, an orphan
-        check(target, 19, tolv(name("s%d" % (len(PROCS) - 1)), "IDLE"), group=group)
-    target = start(name("desc"))  # a child of its own
-    check(target, 19, tolv(name("desc"), "IDLE"))
+def session():
+    """The group changes only where each other process of the session is the target's own: its shell, no sibling."""
+    for stem, shell, group in (("shell", '"$0" & wait', 19), ("sibling", '"$0" & sleep 60 & wait', 0),
+                               ("orphan", '(sleep 60 &); "$0" & wait', 0)):
+        target = child(start(name(stem), prefix=("sh", "-c", shell)).pid)
+        check(target, 19, tolv(name(stem), "IDLE"), group=group)
 
 
-def again():  # as a user two runs in a row, the second within 100 ms, which the group file refuses at first
-    target, user = start(name("again"), prefix=AS_1000), AS_1000 + [shutil.copy(TOLV, DIR)]
-    check(target, 10, tolv(name("again"), "BELOW_NORMAL", command=user))
-    check(target, 19, tolv(name("again"), "IDLE", command=user))
-
-
-def cgroup():  # in a cpu cgroup of its own a process competes as the cgroup: only its threads change
-    root = "/sys/fs/cgroup/cpu"
-    os.path.isdir(root) or skip("no cpu hierarchy of cgroup v1 to make a group in")
-    target, path = start(name("cg")), os.path.join(root, name("tolv"))
+def cgroup():
+    """In a cpu cgroup of its own a process competes as the cgroup: only its threads change, not its group."""
+    skip_unless(os.path.isdir("/sys/fs/cgroup/cpu"), "no cpu hierarchy of cgroup v1 to make a group in")
+    target, path = start(name("cg")).pid, "/sys/fs/cgroup/cpu/" + name("tolv")
     os.mkdir(path)
     try:
-        open(path + "/cgroup.procs", "w").write(str(target.pid))
+        write(path + "/cgroup.procs", str(target))
         check(target, 19, tolv(name("cg"), "IDLE"), group=0)
     finally:
-        open(root + "/cgroup.procs", "w").write(str(target.pid))
+        write("/sys/fs/cgroup/cpu/cgroup.procs", str(target))
         os.rmdir(path)
 
 
-def pidns():  # a /proc of another PID namespace: its numbers name other processes here, so nothing is changed
-    decoy = start(name("decoy"))
+def pidns():
+    """Under a /proc of another PID namespace, whose numbers name other processes here, nothing is changed."""
+    decoy = start(name("decoy")).pid
     ns = ("unshare", "--pid", "--fork", "--kill-child", "--mount-proc", "sh", "-c",
-          "echo %d >/proc/sys/kernel/ns_last_pid; \"$0\" & wait" % (decoy.pid - 1))
-    target = child(child(start(name("inner"), prefix=ns)))
-    check(target, 0, tolv(name("inner"), "IDLE", command=["nsenter", "-t", str(target.pid), "-m", TOLV]))
+          "echo %d >/proc/sys/kernel/ns_last_pid; \"$0\" & wait" % (decoy - 1))
+    target = child(child(start(name("inner"), prefix=ns).pid))
+    check(target, 0, tolv(name("inner"), "IDLE", command=["nsenter", "-t", str(target), "-m", TOLV]))
     check(decoy, 0, ("", ""))
 
 
-def hidepid():  # other users' entries unreadable: passed over, not the end of the walk
-    target = start(name("hide"), prefix=AS_1000)
-    hidden = ("unshare", "-m", "sh", "-c", 'mount -t proc -o hidepid=1 proc /proc && exec "$@"', "sh")
-    check(target, 19, tolv(name("hide"), "IDLE", command=[*hidden, *AS_1000, shutil.copy(TOLV, DIR)]))
-
-
-memcheck = lambda: memory([need("valgrind"), "-q", "--error-exitcode=1", "--leak-check=full", TOLV])
-asan = lambda: memory([TOLV_ASAN])  # valgrind 3.19 does not know pidfd_open: ASan and LSan check the pidfd path
+CASES = {"change": change, "notices": notices, "memcheck": memcheck, "asan": asan, "walk_cost": walk_cost,
+         "reuse": reuse, "emfile": emfile, "names": names, "users": users, "policy": policy, "session": session,
+         "cgroup": cgroup, "pidns": pidns}
 try:
-    globals()[CASE]()
+    CASES[CASE]()
 finally:
     for proc in PROCS:
-        try:
-            os.killpg(proc.pid, 9)  # its session's other processes too
-        except ProcessLookupError:
-            proc.kill()
-        proc.wait()
+        with proc, contextlib.suppress(ProcessLookupError):  # closes its pipes and waits for it
+            os.killpg(proc.pid, 9)
     shutil.rmtree(DIR, ignore_errors=True)
