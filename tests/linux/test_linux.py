@@ -26,6 +26,9 @@ def write(path, text):
 
 
 USAGE = "Tolvenar\n" + read(os.path.join(os.path.dirname(__file__), "..", "usage.txt"))  # the caption, the text
+# Each class's keyword and nice, as the manual page states them (pkg.man holds it to that).
+CLASSES = [line.split()[::2] for line in read(os.path.join(os.path.dirname(__file__), "..", "classes.txt")).splitlines()
+           if not line.startswith("#")]
 
 
 def skip_unless(ready, why):
@@ -82,8 +85,8 @@ def check(pid, nice, out_err, expected=("", ""), group=None):
 def change():
     """Each class is set on the first in PID order of the processes of a name over 15 characters."""
     first, second = sorted(start(name("long", 16)).pid for _ in range(2))
-    for cls, nice in (("IDLE", 19), ("NORMAL", 0), ("ABOVE_NORMAL", -6), ("HIGH", -11), ("REALTIME", -19)):
-        check(first, nice, tolv(name("long", 16), cls))
+    for cls, nice in CLASSES:
+        check(first, int(nice), tolv(name("long", 16), cls))
     check(second, 0, ("", ""))
     leader = start(name("leader"), "exit-leader").pid  # and where the leader thread has ended
     while read("/proc/%d/stat" % leader).rsplit(")", 1)[1].split()[0] != "Z":

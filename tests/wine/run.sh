@@ -10,16 +10,14 @@ rm -rf "$work" && mkdir -p "$work/Program Files" && cd "$work" && cp "$1/tolv.ex
 [ $# -lt 3 ] || { printf '.globl _start\n_start: mov $1,%%eax\nxor %%ebx,%%ebx\nint $0x80\n' | as --32 -o ia32.o - &&
     ld -m elf_i386 -o ia32 ia32.o && ./ia32; } ||
     { echo "SKIP: this kernel runs no 32-bit code (ia32_emulation=off?), which WoW64 needs"; exit 77; }
-for l in ja_JP zh_CN ko_KR; do
-    locale -a | grep -qx "$l.utf8" || { echo "no locale $l.UTF-8: scripts/test.sh makes it"; exit 1; }
-done
 [ $# -lt 3 ] || export WINEDLLPATH="$3"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 trap '$server -k; $server -w' EXIT
 # No X server: the null driver, which the desktop takes up when the server restarts.
 $wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null || exit 1
 $server -k; $server -w; $server -p60
-# Wine takes the ANSI code page from the locale; its +cursor trace shows which icon each box loads.
+# Wine takes the ANSI code page from the locale (a missing one gives 1252, where the driver finds no
+# look-alike case and fails); its +cursor trace shows which icon each box loads.
 win() { printf 'Z:%s\n' "$(printf %s "$1" | tr / '\\')"; }
 group="" failed=0
 for locale in C.UTF-8 ja_JP.UTF-8 zh_CN.UTF-8 ko_KR.UTF-8; do
