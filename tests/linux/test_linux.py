@@ -7,6 +7,7 @@ TOLV, TOLV_ASAN, TARGET, PROBE, CASE = sys.argv[1:6]
 DIR = tempfile.mkdtemp(prefix="tolv-linux-")
 os.chmod(DIR, 0o755)  # other users run tolv from here
 os.setpriority(os.PRIO_PROCESS, 0, 0)  # the targets start from nice 0, whatever this test was started with
+os.sched_setscheduler(0, os.SCHED_OTHER, os.sched_param(0))  # and from SCHED_OTHER, whatever this test inherited
 TOKEN = "".join(random.choice(string.ascii_lowercase) for _ in range(6))
 PROCS = []
 AS_USER = ["setpriv", "--reuid=1000", "--regid=1000", "--clear-groups"]
@@ -83,10 +84,11 @@ def check(pid, nice, out_err, expected=("", ""), group=None):
 
 
 def change():
-    """Each class is set on the first in PID order of the processes of a name over 15 characters."""
-    first, second = sorted(start(name("long", 16)).pid for _ in range(2))
+    """Each class is set on the first in PID order of the processes of a name over 15 characters, which holds a
+    blank: as one argument, or one that carries its own double quotes."""
+    first, second = sorted(start(name("lo ng", 16)).pid for _ in range(2))
     for cls, nice in CLASSES:
-        check(first, int(nice), tolv(name("long", 16), cls))
+        check(first, int(nice), tolv(name("lo ng", 16) if nice == "19" else '"%s"' % name("lo ng", 16), cls))
     check(second, 0, ("", ""))
     leader = start(name("leader"), "exit-leader").pid  # and where the leader thread has ended
     while read("/proc/%d/stat" % leader).rsplit(")", 1)[1].split()[0] != "Z":
