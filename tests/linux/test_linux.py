@@ -197,7 +197,8 @@ def session():
 
 
 def cgroup():
-    """In a cpu cgroup of its own a process competes as the cgroup: only its threads change, not its group."""
+    """In a cpu cgroup other than the root a process competes as the cgroup: only its threads change, not its group.
+    A group of cgroup v1's cpu hierarchy, then the cgroup file and the root's controllers that cgroup v2 would show."""
     skip_unless(os.path.isdir("/sys/fs/cgroup/cpu"), "no cpu hierarchy of cgroup v1 to make a group in")
     target, path = start(name("cg")).pid, "/sys/fs/cgroup/cpu/" + name("tolv")
     os.mkdir(path)
@@ -207,6 +208,25 @@ def cgroup():
     finally:
         write("/sys/fs/cgroup/cpu/cgroup.procs", str(target))
         os.rmdir(path)
+    # Shown to tolv alone, in a mount namespace of its own.
+    fake = ["unshare", "-m", "sh", "-c", 'mount --bind "$0" /proc/%d/cgroup && mount -t tmpfs tmpfs /sys/fs/cgroup &&'
+            ' cp "$1" /sys/fs/cgroup/cgroup.subtree_control && exec "$2" "$3" IDLE' % target]
+    v2_cases = {
+        "v2 root group": ("0::/\n", "cpu memory\n", 19),
+        "v2 below a root that passes cpu down": ("0::/user.slice/a.scope\n", "cpuset cpu io\n", 0),
+        "v2 below a root that passes cpu down last": ("0::/user.slice/a.scope\n", "io cpu\n", 0),
+        "v2 below a root that keeps cpu": ("0::/user.slice/a.scope\n", "cpuset io\n", 19),
+        "v2 below a root that passes nothing down": ("0::/user.slice/a.scope\n", "", 19),
+        "v1 cpu beside v2 decides": ("0::/user.slice/a.scope\n4:cpu,cpuacct:/\n", "cpu\n", 19),
+        "an empty cgroup file: nothing known": ("", "", 0),
+    }
+    for case, (lines, controllers, group) in v2_cases.items():
+        write(os.path.join(DIR, "cgroup"), lines)
+        write(os.path.join(DIR, "controllers"), controllers)
+        write("/proc/%d/autogroup" % target, "0")
+        print("case:", case)
+        check(target, 19, tolv(os.path.join(DIR, "cgroup"), os.path.join(DIR, "controllers"), TOLV, name("cg"),
+                               command=fake), group=group)
 
 
 def pidns():
