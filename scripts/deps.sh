@@ -24,7 +24,7 @@ tolv_make_locales() {
 }
 
 # Enough to build the native port (the configure step also wants GoogleTest).
-TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev)
+TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev libgmock-dev)
 
 # Enough to build both packages: the native port, the 32-bit exe,
 # dpkg-shlibdeps for the .deb's dependencies, and Python to fix the zip's order.

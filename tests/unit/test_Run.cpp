@@ -1,4 +1,5 @@
 // The process lookup and the run flow, against the fake.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,13 +14,6 @@ namespace
 {
 
 const std::string kFirst = "first " + std::to_string(sizeof(PROCESSENTRY32));
-
-::testing::AssertionResult EndsWith(const std::string &trace, const std::string &end)
-{
-    if (trace.size() >= end.size() && trace.compare(trace.size() - end.size(), end.size(), end) == 0)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "the trace\n  " << trace << "\ndoes not end in\n  " << end;
-}
 
 // Every case starts from a cleared record and a fresh process table, and
 // ends with every handle it opened closed, each once.
@@ -112,7 +106,7 @@ TEST_F(Tool, SetPriorityByExeName)
         EXPECT_EQ(SetPriorityByExeName(c.module.c_str(), 0x40, &error) != FALSE, c.ok);
         EXPECT_EQ(RunState.hProcess != nullptr, c.opened);
         EXPECT_EQ(error, c.error);
-        EXPECT_TRUE(EndsWith(fake::Trace(), c.trace));
+        EXPECT_THAT(fake::Trace(), ::testing::EndsWith(c.trace));
         ExpectClosed();
     }
 }
