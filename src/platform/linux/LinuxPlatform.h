@@ -78,13 +78,13 @@ BOOL HasEnded(const STAT_INFO *lpInfo);
 // and freed with it.
 void SetUpLiveness(LINUX_HANDLE *lpSnap);
 // Whether a listed process still runs: TRUE, or FALSE with errno set (ESRCH
-// when it has ended).
-// The walk asks in ascending order of pid from its first entry on.
+// when it has ended). The walk asks in ascending order of pid from its first
+// entry on.
 BOOL IsRunning(LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo);
 // The name a process is listed under, from its comm (without the newline, of
-// cchComm characters):
-// where the kernel cut it, made whole from the name the program was started
-// under. ERROR_SUCCESS, or the code of an error that left the name unknown.
+// cchComm characters): where the kernel cut it, made whole from the name the
+// program was started under. ERROR_SUCCESS, or the code of an error that left
+// the name unknown.
 DWORD FullName(int fdDir, pid_t pid, const char *lpszComm, size_t cchComm, LPSTR lpszDst);
 
 // Toolhelp.cpp, for OpenProcess: ERROR_SUCCESS when the process bound to
