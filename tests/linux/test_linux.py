@@ -67,8 +67,8 @@ def eq(got, expected):
     assert got == expected, (got, expected)
 
 
-def child(pid):  # the first child of a process's first thread
-    return int(read("/proc/%d/task/%d/children" % (pid, pid)).split()[0])
+def child(pid):  # the last child of a process's first thread
+    return int(read("/proc/%d/task/%d/children" % (pid, pid)).split()[-1])
 
 
 def threads(pid):  # each thread's nice and policy
@@ -195,7 +195,7 @@ def policy():
 
 def session():
     """The group changes only where each other process of the session is the target's own: its shell, no sibling."""
-    for stem, shell, group in (("shell", '"$0" & wait', 19), ("sibling", '"$0" & sleep 60 & wait', 0),
+    for stem, shell, group in (("shell", '"$0" & wait', 19), ("sibling", 'sleep 60 & "$0" & wait', 0),
                                ("orphan", '(sleep 60 &); "$0" & wait', 0)):
         target = child(start(name(stem), prefix=("sh", "-c", shell)).pid)
         check(target, 19, tolv(name(stem), "IDLE"), group=group)
