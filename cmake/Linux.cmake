@@ -10,7 +10,10 @@ set(TOLV_LINUX_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Toolhelp.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ToolhelpEntry.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Process.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/GroupRule.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/CpuGroup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Autogroup.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/UnitWeight.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Shell.cpp)
 
 # The walk calls small helpers across files and libraries (a name's folding

@@ -92,10 +92,17 @@ DWORD FullName(int fdDir, pid_t pid, const char *lpszComm, size_t cchComm, LPSTR
 // listed; else ERROR_INVALID_PARAMETER, or the code of an error.
 DWORD CheckListed(pid_t pid, int fdProcDir);
 
-// Autogroup.cpp, for SetPriorityClass: the nice of the autogroup of the
-// handle's process, set where the process's session holds no other process
-// whose share it would change.
-DWORD SetSessionGroup(const LINUX_HANDLE *lpProc, int nNice);
+// CpuGroup.cpp, for SetPriorityClass: the class on the group the handle's
+// process competes in, where that holds no other process whose share it
+// would change; an error only where the group's own change failed.
+DWORD SetCompetingGroup(const LINUX_HANDLE *lpProc, int nNice, BOOL bIdle);
+// Autogroup.cpp: the nice of the process's session autogroup.
+DWORD SetSessionGroup(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, int nNice);
+// UnitWeight.cpp: the CPUWeight of the systemd unit that is the process's
+// cgroup (a path of cgroup v2), asked of the unit's manager; a refusal
+// leaves the unit as it was.
+void SetUnitWeight(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup, int nNice,
+                   BOOL bIdle);
 
 // Shell.cpp: main hands its argument vector over before the tool starts.
 void SetArguments(int argc, char **argv);

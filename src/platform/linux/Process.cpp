@@ -253,11 +253,12 @@ BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
         SetLastError(dwError);
         return FALSE;
     }
-    dwError = SetEveryThread(lpTasks, nNice, dwPriorityClass == IDLE_PRIORITY_CLASS);
+    BOOL bIdle = dwPriorityClass == IDLE_PRIORITY_CLASS;
+    dwError = SetEveryThread(lpTasks, nNice, bIdle);
     closedir(lpTasks);
     // The threads' nice weighs only within their group: the group follows.
     if (dwError == ERROR_SUCCESS)
-        dwError = SetSessionGroup(lpProc, nNice);
+        dwError = SetCompetingGroup(lpProc, nNice, bIdle);
     if (dwError != ERROR_SUCCESS) {
         SetLastError(dwError);
         return FALSE;

@@ -1,0 +1,124 @@
+// Which group a process competes in for the processor, so that a class
+// changes that group too where the target holds it alone: its systemd unit
+// where the unit is a cpu cgroup of its own (UnitWeight.cpp), else the
+// session's autogroup where the process sits in the root cpu group and
+// autogroups are on (Autogroup.cpp). Anywhere else, and wherever this tool
+// cannot see the whole group, only the threads change.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "LinuxPlatform.h"
+
+// The kernel's fixed inode numbers of the initial namespaces.
+#define INIT_USER_NS_INO 0xEFFFFFFDu
+#define INIT_CGROUP_NS_INO 0xEFFFFFFBu
+
+enum CPU_GROUP { CPU_GROUP_NONE, CPU_GROUP_ROOT, CPU_GROUP_UNIT };
+
+static BOOL IsInitNamespace(const char *lpszPath, unsigned uIno)
+{
+    struct stat st;
+    return stat(lpszPath, &st) == 0 && st.st_ino == uIno;
+}
+
+// Whether /proc hides processes from this tool (hidepid): one it cannot see
+// may be in the group. Root of the initial user namespace sees them all.
+static BOOL ProcHidesProcesses(void)
+{
+    if (geteuid() == 0 && IsInitNamespace("/proc/self/ns/user", INIT_USER_NS_INO))
+        return FALSE;
+    char szBuf[16384];
+    if (ReadSmallFile(AT_FDCWD, "/proc/self/mountinfo", szBuf, sizeof(szBuf)) <= 0)
+        return TRUE;
+    // The last mount on /proc is the one in use; its options follow " - proc ".
+    BOOL bHides = TRUE;
+    for (char *lpszLine = strtok(szBuf, "\n"); lpszLine != NULL; lpszLine = strtok(NULL, "\n")) {
+        char *lpszOptions = strstr(lpszLine, " - proc ");
+        if (lpszOptions == NULL || strstr(lpszLine, " /proc ") == NULL ||
+            strstr(lpszLine, " /proc ") > lpszOptions)
+            continue;
+        char *lpszHide = strstr(lpszOptions, "hidepid=");
+        bHides =
+            lpszHide != NULL && strncmp(lpszHide + 8, "0", 1) != 0 && strncmp(lpszHide + 8, "off", 3) != 0;
+    }
+    return bHides;
+}
+
+// Whether the root's children of cgroup v2 get the cpu controller.
+static BOOL RootPassesCpu(void)
+{
+    char szControllers[256];
+    return ReadSmallFile(AT_FDCWD, "/sys/fs/cgroup/cgroup.subtree_control", szControllers,
+                         sizeof(szControllers)) >= 0 &&
+           (strstr(szControllers, "cpu ") != NULL || strstr(szControllers, "cpu\n") != NULL);
+}
+
+// The cpu group of the process, from its cgroup file: the root one (cgroup
+// v1's cpu hierarchy at "/", or v2 with the process at the root or a root
+// that keeps the cpu controller), a unit's cgroup of cgroup v2 with a weight
+// of its own (its path in lpszCgroup), or another one.
+static CPU_GROUP ReadCpuGroup(int fdProcDir, char *lpszCgroup, size_t cbCgroup)
+{
+    char szBuf[4096];
+    if (ReadSmallFile(fdProcDir, "cgroup", szBuf, sizeof(szBuf)) <= 0)
+        return CPU_GROUP_NONE;
+    const char *lpszUnified = NULL;
+    for (char *lpszLine = strtok(szBuf, "\n"); lpszLine != NULL; lpszLine = strtok(NULL, "\n")) {
+        char *lpszList = strchr(lpszLine, ':');
+        char *lpszPath = lpszList == NULL ? NULL : strchr(lpszList + 1, ':');
+        if (lpszPath == NULL)
+            continue;
+        *lpszPath++ = '\0';
+        if (strcmp(lpszList, ":") == 0)
+            lpszUnified = lpszPath;
+        char *lpszNext;
+        for (char *lpszName = strtok_r(lpszList + 1, ",", &lpszNext); lpszName != NULL;
+             lpszName = strtok_r(NULL, ",", &lpszNext))
+            if (strcmp(lpszName, "cpu") == 0)
+                return strcmp(lpszPath, "/") == 0 ? CPU_GROUP_ROOT : CPU_GROUP_NONE;
+    }
+    if (lpszUnified == NULL || strcmp(lpszUnified, "/") == 0 || !RootPassesCpu())
+        return CPU_GROUP_ROOT;
+    // A weight of its own: its parent passes the cpu controller down.
+    const char *lpszLeaf = strrchr(lpszUnified, '/');
+    size_t cchLeaf = strlen(lpszLeaf);
+    char szWeight[4096 + 32];
+    strcpy(szWeight, "/sys/fs/cgroup");
+    strcat(strcat(szWeight, lpszUnified), "/cpu.weight");
+    BOOL bUnit = (cchLeaf > 6 && strcmp(lpszLeaf + cchLeaf - 6, ".scope") == 0) ||
+                 (cchLeaf > 8 && strcmp(lpszLeaf + cchLeaf - 8, ".service") == 0);
+    if (!bUnit || strlen(lpszUnified) >= cbCgroup || access(szWeight, F_OK) != 0)
+        return CPU_GROUP_NONE;
+    strcpy(lpszCgroup, lpszUnified);
+    return CPU_GROUP_UNIT;
+}
+
+static BOOL AutogroupsOn(void)
+{
+    char szBuf[8];
+    return ReadSmallFile(AT_FDCWD, "/proc/sys/kernel/sched_autogroup_enabled", szBuf, sizeof(szBuf)) > 0 &&
+           szBuf[0] == '1';
+}
+
+DWORD SetCompetingGroup(const LINUX_HANDLE *lpProc, int nNice, BOOL bIdle)
+{
+    STAT_INFO info;
+    char szCgroup[1024];
+    // A cgroup namespace shows a cgroup other than the root as "/"; a session
+    // of number 0 began outside this PID namespace, whose processes are unseen.
+    if (!IsInitNamespace("/proc/self/ns/cgroup", INIT_CGROUP_NS_INO) || ProcHidesProcesses() ||
+        !ReadStat(lpProc->fdProcDir, "stat", &info) || info.dwSession == 0)
+        return ERROR_SUCCESS;
+    switch (ReadCpuGroup(lpProc->fdProcDir, szCgroup, sizeof(szCgroup))) {
+    case CPU_GROUP_ROOT:
+        return AutogroupsOn() ? SetSessionGroup(lpProc, &info, nNice) : ERROR_SUCCESS;
+    case CPU_GROUP_UNIT:
+        SetUnitWeight(lpProc, &info, szCgroup, nNice, bIdle);
+        return ERROR_SUCCESS; // a manager that refuses leaves the unit as it was
+    default:
+        return ERROR_SUCCESS;
+    }
+}
