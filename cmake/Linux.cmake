@@ -1,20 +1,23 @@
 # The native port: the tool on the Linux layer of the Win32 subset. Each file
-# is named after the calls it provides: handles and the last error, the
-# process list (Toolhelp) and what it learns of each entry, process handles
-# and priority classes, the session's autogroup that the classes reach, the
-# shell (command line, notices, exit); ProcFiles holds the /proc helpers
-# and error codes they share.
+# is named after what it provides: handles and the last error, the process
+# list (Toolhelp) with the liveness and executable name of its entries,
+# process handles and priority classes, the groups the classes reach (the
+# rule that guards them, the choice of group, the session's autogroup, the
+# systemd unit), the command line and exit, the notices; ProcFiles holds the
+# /proc helpers and error codes they share.
 set(TOLV_LINUX_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Handles.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ProcFiles.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Toolhelp.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ToolhelpEntry.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Liveness.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ExeName.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Process.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/GroupRule.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/CpuGroup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Autogroup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/UnitWeight.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Shell.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Arguments.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/MessageBox.cpp)
 
 # The walk calls small helpers across files and libraries (a name's folding
 # in the tool, the /proc helpers in the layer) once per process: linked as

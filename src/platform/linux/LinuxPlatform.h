@@ -74,14 +74,14 @@ BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo);
 // Only a leader with no thread left marks an ended process.
 BOOL HasEnded(const STAT_INFO *lpInfo);
 
-// ToolhelpEntry.cpp, for the walk: the liveness proofs, set up for a snapshot
+// Liveness.cpp, for the walk: the liveness proofs, set up for a snapshot
 // and freed with it.
 void SetUpLiveness(LINUX_HANDLE *lpSnap);
 // Whether a listed process still runs: TRUE, or FALSE with errno set (ESRCH
 // when it has ended). The walk asks in ascending order of pid from its first
 // entry on.
 BOOL IsRunning(LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo);
-// The name a process is listed under, from its comm (without the newline, of
+// ExeName.cpp: the name a process is listed under, from its comm (without the newline, of
 // cchComm characters): where the kernel cut it, made whole from the name the
 // program was started under. ERROR_SUCCESS, or the code of an error that left
 // the name unknown.
@@ -104,5 +104,5 @@ DWORD SetSessionGroup(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, int n
 void SetUnitWeight(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup, int nNice,
                    BOOL bIdle);
 
-// Shell.cpp: main hands its argument vector over before the tool starts.
+// Arguments.cpp: main hands its argument vector over before the tool starts.
 void SetArguments(int argc, char **argv);

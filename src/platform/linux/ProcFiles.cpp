@@ -1,23 +1,6 @@
-// The files under /proc that every part of the layer reads, and the error
-// codes their errors become.
-//
-// Error codes this layer reports:
-//
-//   errno (or situation)                          Win32 code
-//   EPERM, EACCES: change refused                 5   ERROR_ACCESS_DENIED
-//   handle opened without PROCESS_SET_INFORMATION 5   ERROR_ACCESS_DENIED
-//   null, INVALID_HANDLE_VALUE or wrong kind      6   ERROR_INVALID_HANDLE
-//   ENOMEM, or no memory for a handle             8   ERROR_NOT_ENOUGH_MEMORY
-//   end of the process list                       18  ERROR_NO_MORE_FILES
-//   PROCESSENTRY32.dwSize too small               24  ERROR_BAD_LENGTH
-//   ESRCH, EINVAL; process ended, zombie, its     87  ERROR_INVALID_PARAMETER
-//     number reused, no longer the process the
-//     walk listed, id 0; not one of the six
-//     priority classes; no entry record given
-//   ENOENT: no /proc to list                      2   ERROR_FILE_NOT_FOUND
-//   EMFILE, ENFILE                                4   ERROR_TOO_MANY_OPEN_FILES
-//   /proc of another PID namespace                5   ERROR_ACCESS_DENIED
-//   anything else                                 31  ERROR_GEN_FAILURE
+// The files under /proc that every part of the layer reads, and the Win32
+// codes their errors become; the codes a user can meet are listed in tolv(1),
+// DIAGNOSTICS.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>

@@ -1,11 +1,11 @@
 // Process handles (OpenProcess), bound to the process itself, not to its
 // number, and the change of its priority class (SetPriorityClass).
 //
-// Priority classes become nice values of every thread, and of the session's
-// autogroup where that is the target's alone:
-//   IDLE 19, BELOW_NORMAL 10, NORMAL 0, ABOVE_NORMAL -6, HIGH -11, REALTIME -19.
-// IDLE also puts each thread under SCHED_IDLE; the other classes take it back
-// to SCHED_OTHER. Threads the program made real-time keep their policy.
+// Priority classes become nice values of every thread (NiceForClass), and
+// reach the group the process competes in where that is its alone
+// (CpuGroup.cpp). IDLE also puts each thread under SCHED_IDLE; the other
+// classes take it back to SCHED_OTHER. Threads the program made real-time
+// keep their policy.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>

@@ -14,7 +14,10 @@
 #define ENTRY_GONE 0xFFFFFFFFu
 
 // The last process the walk listed, so that OpenProcess can make sure that
-// its number still names that process.
+// its number still names that process. The tool's own second list after the
+// open (IsStillListed) cannot stand in for this: it asks by number and name
+// only, while a number reused under the same name between the walk and the
+// open is told apart here by its start time, once the handle holds it.
 static struct {
     pid_t pid;
     char szName[MAX_PATH];

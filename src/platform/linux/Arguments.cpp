@@ -1,5 +1,6 @@
-// The shell of the process: its command line (GetCommandLineA), the notices
-// (MessageBoxA), its exit (ExitProcess) and the code page (IsDBCSLeadByte).
+// The command line made from the argument vector (GetCommandLineA), the code
+// page it is read in (IsDBCSLeadByte), and the exit (ExitProcess), which
+// frees the line.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -88,27 +89,4 @@ void WINAPI ExitProcess(UINT uExitCode)
     free(lpszCommandLine);
     lpszCommandLine = NULL;
     exit((int)uExitCode);
-}
-
-// A console has no message box: the notice is printed and nothing waits for
-// it to be dismissed, so the run goes on at once.
-int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
-{
-    (void)hWnd;
-    const UINT uIconMask = 0xF0;
-    FILE *lpStream = (uType & uIconMask) == MB_ICONERROR ? stderr : stdout;
-    // Windows shows "Error" for a missing caption and an empty box for a missing text.
-    if (lpCaption == NULL)
-        lpCaption = "Error";
-    if (lpText == NULL)
-        lpText = "";
-
-    fputs(lpCaption, lpStream);
-    fputc('\n', lpStream);
-    fputs(lpText, lpStream);
-    size_t cch = strlen(lpText);
-    if (cch == 0 || lpText[cch - 1] != '\n')
-        fputc('\n', lpStream);
-    fflush(lpStream);
-    return IDOK;
 }
