@@ -116,10 +116,15 @@ set(CPACK_DEBIAN_PACKAGE_NAME tolvenar)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOLV_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libsystemd is loaded at run time, to reach a systemd unit's CPUWeight; without
+# it only the threads and the session's group change.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libsystemd0)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
 tolv looks up the first running process whose executable has the given file
 name and sets its priority: one of IDLE, BELOW_NORMAL, NORMAL, ABOVE_NORMAL,
 HIGH and REALTIME, or a number, as on Windows, where it comes from. On Linux
-each of these stands for a nice value, given to every thread of the process.")
+each of these stands for a nice value, given to every thread of the process,
+and reaches its systemd unit or session group where that is the process's
+alone.")
 include(CPack)

@@ -5,6 +5,7 @@
 // autogroups are on (Autogroup.cpp). Anywhere else, and wherever this tool
 // cannot see the whole group, only the threads change.
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -30,20 +31,25 @@ static BOOL ProcHidesProcesses(void)
 {
     if (geteuid() == 0 && IsInitNamespace("/proc/self/ns/user", INIT_USER_NS_INO))
         return FALSE;
-    char szBuf[16384];
-    if (ReadSmallFile(AT_FDCWD, "/proc/self/mountinfo", szBuf, sizeof(szBuf)) <= 0)
+    FILE *lpMounts = fopen("/proc/self/mountinfo", "re");
+    if (lpMounts == NULL)
         return TRUE;
     // The last mount on /proc is the one in use; its options follow " - proc ".
     BOOL bHides = TRUE;
-    for (char *lpszLine = strtok(szBuf, "\n"); lpszLine != NULL; lpszLine = strtok(NULL, "\n")) {
-        char *lpszOptions = strstr(lpszLine, " - proc ");
-        if (lpszOptions == NULL || strstr(lpszLine, " /proc ") == NULL ||
-            strstr(lpszLine, " /proc ") > lpszOptions)
+    char *lpszLine = NULL;
+    size_t cbLine = 0;
+    char szMountPoint[16];
+    while (getline(&lpszLine, &cbLine, lpMounts) > 0) {
+        const char *lpszOptions = strstr(lpszLine, " - proc ");
+        if (lpszOptions == NULL || sscanf(lpszLine, "%*s %*s %*s %*s %15s", szMountPoint) != 1 ||
+            strcmp(szMountPoint, "/proc") != 0)
             continue;
-        char *lpszHide = strstr(lpszOptions, "hidepid=");
+        const char *lpszHide = strstr(lpszOptions, "hidepid=");
         bHides =
             lpszHide != NULL && strncmp(lpszHide + 8, "0", 1) != 0 && strncmp(lpszHide + 8, "off", 3) != 0;
     }
+    free(lpszLine);
+    fclose(lpMounts);
     return bHides;
 }
 
