@@ -72,7 +72,7 @@ static BOOL IsStillListed(LPCSTR lpszTarget, DWORD dwProcessId)
 BOOL SetPriorityByExeName(LPCSTR lpszModule, DWORD dwPriorityClass, DWORD *lpdwError)
 {
     char szTarget[MAX_PATH];
-    // No executable name in the process list is longer than MAX_PATH - 1, so
+    // No executable name in the process list is longer than MAX_PATH - 1 bytes, so
     // a longer one matches nothing; it must not be cut to one that does.
     BOOL bNameFits = strlen(lpszModule) < MAX_PATH;
     if (bNameFits)
