@@ -22,9 +22,9 @@ class Tool : public ::testing::Test
     void TearDown() override { ExpectClosed(); }
     static void ExpectClosed()
     {
-        EXPECT_TRUE(fake::g.open.empty())
-            << fake::g.open.size() << " handles left open: " << fake::Events({""});
-        EXPECT_EQ(fake::g.badCloses, 0) << "handles closed that were not open: " << fake::Events({""});
+        EXPECT_TRUE(fake::g.open.empty() && fake::g.badCloses == 0)
+            << fake::g.open.size() << " handles left open, " << fake::g.badCloses
+            << " closed that were not open";
     }
     static void Reset()
     {
@@ -144,7 +144,8 @@ TEST_F(Tool, WinMain)
         RunState.dwPriorityClass = HIGH_PRIORITY_CLASS; // whatever a previous run left
         RunState.hProcess = reinterpret_cast<HANDLE>(1);
         std::string tail = c.tail ? c.tail : "";
-        EXPECT_EQ(WinMain(nullptr, nullptr, c.tail ? &tail[0] : nullptr, SW_SHOWDEFAULT), 0);
+        EXPECT_EQ(WinMain(nullptr, nullptr, c.tail ? &tail[0] : nullptr, SW_SHOWDEFAULT), 0)
+            << "exit code not 0";
         std::string seen = fake::Events({"list", "set", "usage", "failure", "other"});
         for (size_t i; (i = seen.find("list; list")) != std::string::npos;) seen.erase(i, 6);
         EXPECT_EQ(seen, c.seen) << "other notices, changes or order";
