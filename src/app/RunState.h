@@ -10,7 +10,8 @@ struct RUN_STATE {
     LPSTR lpModuleName;    // MODULE_NAME_SIZE bytes: the executable name to look for
 };
 
-// Holds the longest executable name the process list reports, plus terminator.
+// Holds the longest executable name the process list reports, plus terminator:
+// 259 bytes of the code page, fewer characters where one takes two or more.
 #define MODULE_NAME_SIZE MAX_PATH
 
 extern RUN_STATE RunState;

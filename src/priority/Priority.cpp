@@ -72,29 +72,28 @@ static BOOL IsStillListed(LPCSTR lpszTarget, DWORD dwProcessId)
 BOOL SetPriorityByExeName(LPCSTR lpszModule, DWORD dwPriorityClass, DWORD *lpdwError)
 {
     char szTarget[MAX_PATH];
-    // No executable name in the process list is longer than MAX_PATH - 1, so
+    // No executable name in the process list is longer than MAX_PATH - 1 bytes, so
     // a longer one matches nothing; it must not be cut to one that does.
     BOOL bNameFits = strlen(lpszModule) < MAX_PATH;
     if (bNameFits)
         CopyLower(szTarget, lpszModule);
 
     BOOL bResult = FALSE;
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TOLV_SNAPSHOT_FLAGS, 0);
     RunState.hProcess = NULL;
-
-    DWORD dwProcessId = 0;
-    if (hSnapshot != INVALID_HANDLE_VALUE) {
+    // A first match that ended before the second list could confirm it gives
+    // way to the next first match, a few times only: the processes of a name
+    // may keep ending. When none is confirmed, nothing is changed or shown.
+    for (int nLook = 0; nLook < TOLV_LOOKS; nLook++) {
+        HANDLE hSnapshot = CreateToolhelp32Snapshot(TOLV_SNAPSHOT_FLAGS, 0);
+        if (hSnapshot == INVALID_HANDLE_VALUE)
+            break;
         PROCESSENTRY32 pe;
         // Only the first match counts, even when it does not open.
-        if (bNameFits && FindInSnapshot(hSnapshot, szTarget, NULL, &pe)) {
-            dwProcessId = pe.th32ProcessID;
-            RunState.hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, dwProcessId);
-        }
+        if (bNameFits && FindInSnapshot(hSnapshot, szTarget, NULL, &pe))
+            RunState.hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, pe.th32ProcessID);
         CloseHandle(hSnapshot);
-    }
-    // A number reused before the open counts as a process that ended: nothing
-    // is changed and nothing shown.
-    if (RunState.hProcess != NULL && !IsStillListed(szTarget, dwProcessId)) {
+        if (RunState.hProcess == NULL || IsStillListed(szTarget, pe.th32ProcessID))
+            break;
         CloseHandle(RunState.hProcess);
         RunState.hProcess = NULL;
     }

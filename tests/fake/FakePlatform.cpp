@@ -16,10 +16,12 @@ const std::string fake::kUsage = [] {
 static const HANDLE hSnapshotValue = reinterpret_cast<HANDLE>(0x5000);
 static size_t nNext; // the snapshot's next entry
 
-std::string fake::Trace()
+std::string fake::Events(std::initializer_list<std::string> words)
 {
     std::string s;
-    for (const std::string &c : g.calls) s += (s.empty() ? "" : "; ") + c;
+    for (const std::string &e : g.events)
+        for (const std::string &w : words)
+            if (e.compare(0, w.size(), w) == 0) s += (s.empty() ? "" : "; ") + e;
     return s;
 }
 
@@ -50,46 +52,41 @@ static BOOL Deliver(HANDLE h, LPPROCESSENTRY32 lppe)
     return TRUE;
 }
 
-HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
+// Windows lists every process whatever the number given.
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD)
 {
-    g.calls.push_back("snapshot " + to_string(dwFlags) + " " + to_string(th32ProcessID));
-    if (g.snapshots-- <= 0) {
+    if (dwFlags != 0x40000002 || g.snapshots-- <= 0) {
         Fail(ERROR_NOT_ENOUGH_MEMORY);
         return INVALID_HANDLE_VALUE;
     }
+    g.events.push_back("list");
     return Track(hSnapshotValue);
 }
 
 BOOL WINAPI Process32First(HANDLE h, LPPROCESSENTRY32 lppe)
 {
-    g.calls.push_back("first " + to_string(lppe->dwSize));
     nNext = 0;
     return Deliver(h, lppe);
 }
 
-BOOL WINAPI Process32Next(HANDLE h, LPPROCESSENTRY32 lppe)
-{
-    g.calls.push_back("next");
-    return Deliver(h, lppe);
-}
+BOOL WINAPI Process32Next(HANDLE h, LPPROCESSENTRY32 lppe) { return Deliver(h, lppe); }
 
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId)
 {
-    g.calls.push_back("open " + to_string(dwDesiredAccess) + " " + to_string(bInheritHandle) + " " +
-                      to_string(dwProcessId));
     Process *p = Find(dwProcessId);
-    if (p == nullptr || !p->opens) {
+    if (p == nullptr || !p->opens || dwDesiredAccess != PROCESS_SET_INFORMATION || bInheritHandle) {
         Fail(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    if (!p->reusedBy.empty()) p->exe = p->reusedBy;
+    if (!p->afterOpen.empty()) p->exe = p->afterOpen;
+    g.events.push_back("open " + to_string(dwProcessId));
     return Track(ProcessHandle(dwProcessId));
 }
 
 BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
 {
     DWORD pid = (DWORD)(reinterpret_cast<uintptr_t>(hProcess) - 0x10000);
-    g.calls.push_back("set " + to_string(pid) + " " + to_string(dwPriorityClass));
+    g.events.push_back("set " + to_string(pid) + " " + to_string(dwPriorityClass));
     if (!g.open.count(hProcess) || hProcess != ProcessHandle(pid)) return Fail(ERROR_INVALID_HANDLE);
     return Find(pid)->refuse ? Fail(Find(pid)->refuse) : TRUE;
 }
@@ -103,7 +100,6 @@ BOOL WINAPI IsDBCSLeadByte(BYTE c)
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
-    g.calls.push_back("close");
     if (g.open.erase(hObject)) return TRUE;
     g.badCloses++;
     return Fail(ERROR_INVALID_HANDLE);
@@ -114,11 +110,11 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     std::string text = lpText ? lpText : "(null)", code = text.substr(std::min(text.size(), kFailure.size()));
     bool box = hWnd == nullptr && lpCaption != nullptr && std::string(lpCaption) == "Tolvenar";
     if (box && uType == (MB_OK | MB_ICONINFORMATION) && text == kUsage)
-        g.calls.push_back("usage notice");
+        g.events.push_back("usage notice");
     else if (box && uType == (MB_OK | MB_ICONERROR) && text.compare(0, kFailure.size(), kFailure) == 0 &&
              code.size() > 1 && code.back() == '\n')
-        g.calls.push_back("failure notice " + code.substr(0, code.size() - 1));
+        g.events.push_back("failure notice " + code.substr(0, code.size() - 1));
     else
-        g.calls.push_back("other notice " + text);
+        g.events.push_back("other notice " + text);
     return IDOK;
 }

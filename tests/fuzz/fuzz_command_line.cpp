@@ -4,13 +4,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include "App.h"
 #include "FakePlatform.h"
 #include "RunState.h"
 
-#define CHECK(x) ((x) ? (void)0 : abort())
+// Each check says what it found before it aborts.
+#define CHECK(x, ...) ((x) ? (void)0 : (fprintf(stderr, __VA_ARGS__), fputc('\n', stderr), abort()))
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -32,26 +34,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (quirks & 16) std::reverse(fake::g.processes.begin(), fake::g.processes.end());
 
     std::memset(&RunState, 0, sizeof(RunState));
-    CHECK(WinMain(nullptr, nullptr, SkipProgramName(&line[0]), SW_SHOWDEFAULT) == 0);
-    CHECK(fake::g.open.empty() && fake::g.badCloses == 0);
+    int exit = WinMain(nullptr, nullptr, SkipProgramName(&line[0]), SW_SHOWDEFAULT);
+    CHECK(exit == 0, "exit code %d, not 0", exit);
+    CHECK(fake::g.open.empty() && fake::g.badCloses == 0,
+          "%zu handles left open, %d closed that were not open", fake::g.open.size(), fake::g.badCloses);
 
     // At most one process opened, and changed; only the exact notices, the
     // usage notice before the process list is read and the failure notice
     // exactly when the changed process refused.
     int opens = 0, sets = 0;
     bool refused = false;
-    for (size_t i = 0; i < fake::g.calls.size(); i++) {
-        const std::string &call = fake::g.calls[i];
-        opens += call.find("open") == 0;
-        sets += call.find("set") == 0;
+    const std::string failure = "failure notice " + std::to_string((int)refusal);
+    for (size_t i = 0; i < fake::g.events.size(); i++) {
+        const std::string &e = fake::g.events[i];
+        opens += e.find("open") == 0;
+        sets += e.find("set") == 0;
         for (const fake::Process &p : fake::g.processes)
-            if (call.find("set " + std::to_string(p.pid) + " ") == 0) refused = p.refuse != 0;
-        if (call.find("notice") != std::string::npos)
-            CHECK(call == (i == 0 ? "usage notice" : "failure notice " + std::to_string((int)refusal)) &&
-                  (i == 0 || refused));
+            if (e.find("set " + std::to_string(p.pid) + " ") == 0) refused = p.refuse != 0;
+        if (e.find("notice") != std::string::npos)
+            CHECK(e == (i == 0 ? "usage notice" : failure) && (i == 0 || refused),
+                  "\"%s\" at %zu, %s refusal", e.c_str(), i, refused ? "after a" : "without a");
     }
-    CHECK(opens <= 1 && sets <= 1 &&
-          (!fake::g.calls.empty() &&
-           fake::g.calls.back() == "failure notice " + std::to_string((int)refusal)) == refused);
+    CHECK(opens <= 1 && sets <= 1, "%d processes opened, %d changed", opens, sets);
+    CHECK((!fake::g.events.empty() && fake::g.events.back() == failure) == refused,
+          "the change %s refused, the last event is \"%s\"", refused ? "was" : "was not",
+          fake::g.events.empty() ? "" : fake::g.events.back().c_str());
     return 0;
 }

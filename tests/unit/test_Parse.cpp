@@ -29,10 +29,10 @@ TEST(SkipProgramName, TailFollowsTheProgramName)
         SCOPED_TRACE(c.rule);
         std::string line = c.line;
         LPSTR tail = SkipProgramName(&line[0]);
-        ASSERT_TRUE(tail >= &line[0] && tail <= &line[0] + line.size());
-        EXPECT_STREQ(tail, c.tail);
+        ASSERT_TRUE(tail >= &line[0] && tail <= &line[0] + line.size()) << "the tail is not in the line";
+        EXPECT_STREQ(tail, c.tail) << "wrong tail";
     }
-    EXPECT_EQ(SkipProgramName(nullptr), nullptr) << "no command line, no tail";
+    EXPECT_EQ(SkipProgramName(nullptr), nullptr) << "a tail without a command line";
 }
 
 const DWORD kUnset = 0xDEADBEEF; // the class as the caller left it
@@ -82,11 +82,11 @@ TEST(ParseCommandTail, TokensNamesAndClasses)
         std::strcpy(RunState.lpModuleName, "?");
         RunState.dwPriorityClass = kUnset;
         std::string tail = c.tail;
-        EXPECT_EQ(ParseCommandTail(tail.c_str()) != FALSE, c.ok);
-        EXPECT_EQ(RunState.lpModuleName, c.module);
-        EXPECT_EQ(RunState.dwPriorityClass, c.cls);
-        EXPECT_EQ(tail, c.tail) << "the tail is left as it was";
-        EXPECT_EQ(RunState.lpWorkCopy, nullptr) << "the working copy is freed";
+        EXPECT_EQ(ParseCommandTail(tail.c_str()) != FALSE, c.ok) << "wrong result";
+        EXPECT_EQ(RunState.lpModuleName, c.module) << "wrong module name";
+        EXPECT_EQ(RunState.dwPriorityClass, c.cls) << "wrong class";
+        EXPECT_EQ(tail, c.tail) << "the tail was changed";
+        EXPECT_EQ(RunState.lpWorkCopy, nullptr) << "the working copy was not freed";
     }
     std::free(RunState.lpModuleName);
 }

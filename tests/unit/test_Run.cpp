@@ -13,8 +13,6 @@
 namespace
 {
 
-const std::string kFirst = "first " + std::to_string(sizeof(PROCESSENTRY32));
-
 // Every case starts from a cleared record and a fresh process table, and
 // ends with every handle it opened closed, each once.
 class Tool : public ::testing::Test
@@ -24,7 +22,9 @@ class Tool : public ::testing::Test
     void TearDown() override { ExpectClosed(); }
     static void ExpectClosed()
     {
-        EXPECT_TRUE(fake::g.open.empty() && fake::g.badCloses == 0) << fake::Trace();
+        EXPECT_TRUE(fake::g.open.empty() && fake::g.badCloses == 0)
+            << fake::g.open.size() << " handles left open, " << fake::g.badCloses
+            << " closed that were not open";
     }
     static void Reset()
     {
@@ -36,15 +36,11 @@ class Tool : public ::testing::Test
                              {600, "\xc0.exe"}, {700, ""}, {800, std::string(259, 'Q')},
                              {900, "crash.exe", true, 0xC0000005}, {1000, "Locked.EXE"},
                              {1100, "\x83\x61.exe"} /* ヂ.exe in code page 932 */, {1200, "\x83\x41.exe"} /* ア.exe */,
-                             {1300, "end\x83"}, {1400, "reused.exe", true, 0, "other.exe"}};
+                             {1300, "end\x83"}, {1400, "reused.exe", true, 0, "other.exe"},
+                             {1500, "rr.exe", true, 0, "ended"}, {1600, "rr.exe"}};
         // clang-format on
-    }
-    // The second walk, to the opened number, and its close.
-    static std::string Relisted(DWORD pid)
-    {
-        std::string s = "snapshot 1073741826 " + std::to_string(pid) + "; " + kFirst;
-        for (size_t i = 0; fake::g.processes[i].pid != pid; i++) s += "; next";
-        return s + "; close";
+        for (DWORD pid = 1700; pid < 1704; pid++)
+            fake::g.processes.push_back({pid, "lost.exe", true, 0, "ended"});
     }
 };
 
@@ -70,43 +66,54 @@ TEST_F(Tool, CopyLower)
 
 TEST_F(Tool, SetPriorityByExeName)
 {
+    // What the caller gets: the result, the processes opened, the one whose
+    // class was set, the code (77: the last error as the fake left it).
+    struct Row {
+        const char *rule;
+        std::string module, did = "";                 // the processes opened, and the one set to 64
+        bool ok = false, dbcs = false, empty = false; // empty: a list of no process
+        DWORD error = 13, snapshots = 1000;           // snapshots: how many succeed
+    };
     // clang-format off
-    // snapshots: how many succeed; empty: a list of no process
-    const struct { const char *rule; std::string module; bool dbcs, ok, opened; DWORD error; std::string trace;
-                   int snapshots = 1000; bool empty = false; } cases[] = {
-        {"either ASCII case matches; a second list confirms the number", "NOTEPAD.exe", false, true, true, 77,
-         "0; " + kFirst + "; next; open 512 0 100; close; " + Relisted(100) + "; set 100 64; close"},
-        {"a blank is part of the name", "my app.exe", false, true, true, 77, "set 300 64; close"},
-        {"the first match only, even when it does not open", "locked.exe", false, false, false, 13, "next; open 512 0 400; close"},
-        {"a refusal gives the system's code", "svc.exe", false, false, true, 5, "set 500 64; close"},
-        {"a part of a name matches nothing", "notepad", false, false, false, 13, "next; next; close"},
-        {"a trailing blank matches no name without it", "a.exe ", false, false, false, 13, "next; close"},
-        {"bytes from 0x80 up are compared exactly", "\xe0.exe", false, false, false, 13, "next; close"},
-        {"an empty name matches an empty listed name", "", false, true, true, 77, "set 700 64; close"},
-        {"259 characters match in either case", std::string(259, 'q'), false, true, true, 77, "set 800 64; close"},
-        {"a longer name is not cut to one that matches", std::string(260, 'Q'), false, false, false, 13, "snapshot 1073741826 0; close"},
-        {"a double-byte name is not its look-alike", "\x83\x41.EXE", true, true, true, 77, "; set 1200 64; close"},
-        {"a number listed under another name once opened", "reused.exe", false, false, false, 13,
-         "open 512 0 1400; close; " + Relisted(1400) + "; close"},
-        {"no list: nothing to close", "notepad.exe", false, false, false, 13, "snapshot 1073741826 0", 0},
-        {"an empty list: nothing opened", "notepad.exe", false, false, false, 13, "0; " + kFirst + "; close", 1000, true},
-        {"no second list to confirm the open: nothing changed", "notepad.exe", false, false, false, 13,
-         "open 512 0 100; close; snapshot 1073741826 100; close", 1},
+    const Row rows[] = {
+        {.rule = "either ASCII case matches", .module = "NOTEPAD.exe", .did = "open 100; set 100 64", .ok = true, .error = 77},
+        {.rule = "a blank is part of the name", .module = "my app.exe", .did = "open 300; set 300 64", .ok = true, .error = 77},
+        {.rule = "the first match only, even when it does not open", .module = "locked.exe"},
+        {.rule = "a refusal gives the system's code", .module = "svc.exe", .did = "open 500; set 500 64", .error = 5},
+        {.rule = "a part of a name matches nothing", .module = "notepad"},
+        {.rule = "a trailing blank matches no name without it", .module = "notepad.exe "},
+        {.rule = "bytes from 0x80 up are compared exactly", .module = "\xe0.exe"},
+        {.rule = "an empty name matches an empty listed name", .module = "",
+         .did = "open 700; set 700 64", .ok = true, .error = 77},
+        {.rule = "259 characters match in either case", .module = std::string(259, 'q'),
+         .did = "open 800; set 800 64", .ok = true, .error = 77},
+        {.rule = "a longer name is not cut to one that matches", .module = std::string(260, 'Q')},
+        {.rule = "a double-byte name is not its look-alike", .module = "\x83\x41.EXE",
+         .did = "open 1200; set 1200 64", .ok = true, .dbcs = true, .error = 77},
+        {.rule = "a number listed under another name once opened: nothing set", .module = "reused.exe", .did = "open 1400"},
+        {.rule = "a first match that ended gives way to the next confirmed", .module = "rr.exe",
+         .did = "open 1500; open 1600; set 1600 64", .ok = true, .error = 77},
+        {.rule = "every look lost: three, then nothing changed", .module = "lost.exe", .did = "open 1700; open 1701; open 1702"},
+        {.rule = "no list", .module = "notepad.exe", .snapshots = 0},
+        {.rule = "an empty list", .module = "notepad.exe", .empty = true},
+        {.rule = "no second list to confirm the open: nothing changed", .module = "notepad.exe",
+         .did = "open 100", .snapshots = 1},
     };
     // clang-format on
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.rule);
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.rule);
         Reset();
-        fake::g.dbcs = c.dbcs;
-        fake::g.snapshots = c.snapshots;
-        if (c.empty) fake::g.processes.clear();
-        fake::g.lastError = 77; // the last error as the fake left it
+        fake::g.dbcs = r.dbcs;
+        fake::g.snapshots = (int)r.snapshots;
+        if (r.empty) fake::g.processes.clear();
+        fake::g.lastError = 77;
         RunState.hProcess = reinterpret_cast<HANDLE>(1);
         DWORD error = 0;
-        EXPECT_EQ(SetPriorityByExeName(c.module.c_str(), 0x40, &error) != FALSE, c.ok);
-        EXPECT_EQ(RunState.hProcess != nullptr, c.opened);
-        EXPECT_EQ(error, c.error);
-        EXPECT_THAT(fake::Trace(), ::testing::EndsWith(c.trace));
+        EXPECT_EQ(SetPriorityByExeName(r.module.c_str(), 0x40, &error) != FALSE, r.ok) << "wrong result";
+        EXPECT_EQ(fake::Events({"open", "set"}), r.did) << "other processes opened or set";
+        EXPECT_EQ(RunState.hProcess != nullptr, r.did.find("set") != std::string::npos)
+            << "hProcess marks no set";
+        EXPECT_EQ(error, r.error) << "wrong error code";
         ExpectClosed();
     }
 }
@@ -114,21 +121,21 @@ TEST_F(Tool, SetPriorityByExeName)
 TEST_F(Tool, WinMain)
 {
     // What the user sees, in order: the notices, "list" where the process
-    // list is read, and the change made.
+    // list is read (once or more), and the change made.
     // clang-format off
     const struct { const char *rule, *tail, *seen; } cases[] = {
         {"no tail at all", nullptr, "usage notice"},
         {"one token", "notepad.exe", "usage notice"},
-        {"success is silent", "notepad.exe IDLE", "list; list; set 100 64"},
-        {"the class is passed on untested", "notepad.exe 12345", "list; list; set 100 12345"},
+        {"success is silent", "notepad.exe IDLE", "list; set 100 64"},
+        {"the class is passed on untested", "notepad.exe 12345", "list; set 100 12345"},
         {"no class: the list is not read", "notepad.exe high", ""},
         {"no process of the name: nothing shown", "other.exe IDLE", "list"},
         {"a process that will not open: nothing shown", "locked.exe IDLE", "list"},
-        {"a number reused before the open: nothing shown", "reused.exe IDLE", "list; list"},
-        {"a refusal shows its code", "svc.exe REALTIME", "list; list; set 500 256; failure notice 5"},
-        {"a code is shown signed", "crash.exe IDLE", "list; list; set 900 64; failure notice -1073741819"},
-        {"three tokens: usage, then the change", "notepad.exe HIGH extra", "usage notice; list; list; set 100 128"},
-        {"both notices in one run", "svc.exe HIGH extra", "usage notice; list; list; set 500 128; failure notice 5"},
+        {"a number reused before the open: nothing shown", "reused.exe IDLE", "list"},
+        {"a refusal shows its code", "svc.exe REALTIME", "list; set 500 256; failure notice 5"},
+        {"a code is shown signed", "crash.exe IDLE", "list; set 900 64; failure notice -1073741819"},
+        {"three tokens: usage, then the change", "notepad.exe HIGH extra", "usage notice; list; set 100 128"},
+        {"both notices in one run", "svc.exe HIGH extra", "usage notice; list; set 500 128; failure notice 5"},
     };
     // clang-format on
     for (const auto &c : cases) {
@@ -137,14 +144,12 @@ TEST_F(Tool, WinMain)
         RunState.dwPriorityClass = HIGH_PRIORITY_CLASS; // whatever a previous run left
         RunState.hProcess = reinterpret_cast<HANDLE>(1);
         std::string tail = c.tail ? c.tail : "";
-        EXPECT_EQ(WinMain(nullptr, nullptr, c.tail ? &tail[0] : nullptr, SW_SHOWDEFAULT), 0);
-        std::string seen;
-        for (const std::string &call : fake::g.calls) {
-            if (call.find("snapshot") == 0) seen += "; list";
-            if (call.find("notice") != std::string::npos || call.find("set") == 0) seen += "; " + call;
-        }
-        EXPECT_EQ(seen.substr(std::min<size_t>(2, seen.size())), c.seen);
-        EXPECT_EQ(RunState.lpModuleName, nullptr) << "the buffer is released";
+        EXPECT_EQ(WinMain(nullptr, nullptr, c.tail ? &tail[0] : nullptr, SW_SHOWDEFAULT), 0)
+            << "exit code not 0";
+        std::string seen = fake::Events({"list", "set", "usage", "failure", "other"});
+        for (size_t i; (i = seen.find("list; list")) != std::string::npos;) seen.erase(i, 6);
+        EXPECT_EQ(seen, c.seen) << "other notices, changes or order";
+        EXPECT_EQ(RunState.lpModuleName, nullptr) << "the module-name buffer was not released";
         ExpectClosed();
     }
 }

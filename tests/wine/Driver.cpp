@@ -1,8 +1,8 @@
-// "tolvdrv TOOL LOG TESTS [cjk]" runs tolv.exe in Wine with the raw command lines of TESTS\wine\cases.txt
-// against targets (copies of this program, which without arguments sleeps) under unique names, and compares
-// what a user sees with the table there. LOG is Wine's +cursor trace, which tells the standard icon each box
-// loaded; TESTS\usage.txt holds the usage text. "cjk": the look-alike case of the double-byte code page that
-// the locale gives (932, 936 or 949).
+// "tolvdrv TOOL LOG TESTS LOCALE" runs tolv.exe in Wine with the raw command lines of
+// TESTS\wine\cases.txt of LOCALE in its code page, against targets (copies of this program, which
+// without arguments sleeps) under unique names, and compares what a user sees with the table there.
+// LOG is Wine's +cursor trace, which tells the standard icon each box loaded; TESTS\usage.txt holds
+// the usage text.
 #include <windows.h>
 #include <tlhelp32.h>
 #include <cstdio>
@@ -14,8 +14,7 @@
 #include <vector>
 
 struct Case {
-    UINT uCodePage;
-    std::string rule, seen;
+    std::string locale, rule, seen;
     std::wstring cmd, name, targets[2];
 };
 
@@ -23,6 +22,9 @@ static std::wstring Wide(const std::string &s)
 {
     std::wstring w(s.size(), L'\0');
     w.resize(MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), &w[0], (int)w.size()));
+    // \uXXXX: a UTF-16 unit that UTF-8 cannot carry, such as a lone surrogate.
+    for (size_t i; (i = w.find(L"\\u")) != std::wstring::npos;)
+        w.replace(i, 6, 1, (wchar_t)std::stoul(w.substr(i + 2, 4), 0, 16));
     return w;
 }
 
@@ -121,18 +123,19 @@ int main(int argc, char **argv)
         if (line.empty() || line[0] == '#') continue;
         std::istringstream fields(line);
         for (std::string &f : field) std::getline(fields, f, '\t');
-        cases.push_back({(UINT)std::stoul(field[0]), field[1], field[5], Wide(field[2]), Wide(field[3])});
+        cases.push_back({field[0], field[1], field[5], Wide(field[2]), Wide(field[3])});
         std::istringstream targets(field[4] == "-" ? "" : field[4]);
         for (std::wstring &target : cases.back().targets)
             if (targets >> line) target = Wide(line);
     }
     for (const Case &c : cases) {
         const Case *t = &c;
-        if (t->uCodePage != (argc > 4 ? GetACP() : 0)) continue;
+        if (argc < 5 || t->locale != std::string(argv[4]) + "=" + std::to_string(GetACP())) continue;
         nRun++;
-        wchar_t szTag[32], szName[64], szCmd[1024];
-        swprintf(szTag, 32, L"_%lu_%d.exe", GetCurrentProcessId(), (int)(t - &cases[0]));
-        swprintf(szName, 64, L"%ls%ls", t->name.c_str(), szTag);
+        // The tag has one length, 13 characters, so that a name's length in bytes is the table's.
+        wchar_t szTag[32], szName[MAX_PATH], szCmd[1024];
+        swprintf(szTag, 32, L"_%05lu_%02d.exe", GetCurrentProcessId() % 100000, (int)(t - &cases[0]));
+        swprintf(szName, MAX_PATH, L"%ls%ls", t->name.c_str(), szTag);
         swprintf(szCmd, 1024, t->cmd.c_str(), szTool, szName);
         for (wchar_t *p = szCmd; *p; p++) *p = *p >= L'a' && *p <= L'z' ? *p - 32 : *p;
         PROCESS_INFORMATION targets[2] = {}, tool = {};
@@ -156,12 +159,13 @@ int main(int argc, char **argv)
             CloseHandle(pi.hProcess);
         }
         for (int i = 0; i < n; i++) DeleteFileW(files[i].c_str());
-        printf("%s code page %u: %s\n", seen == want ? "ok  " : "FAIL", GetACP(), t->rule.c_str());
+        printf("%s %s=%u: %s\n", seen == want ? "ok  " : "FAIL", argv[4], GetACP(), t->rule.c_str());
         if (seen == want) continue;
         printf("  want: %s\n  seen: %s\n", want.c_str(), seen.c_str());
         nFailed++;
     }
-    // A locale that did not take gives code page 1252, where the look-alike cases are none.
-    if (nRun == 0) printf("FAIL code page %u: no case for it\n", GetACP());
+    // A locale that did not take gives another code page, for which it has no case.
+    if (nRun == 0)
+        printf("FAIL %s=%u: no case for this locale in this code page\n", argc > 4 ? argv[4] : "", GetACP());
     return nFailed != 0 || nRun == 0;
 }

@@ -8,8 +8,8 @@
 
 // Converts without best fit; the length written, terminator included, or 0.
 // *lpbExact tells whether every character has its own code there. UTF-8 holds
-// every character and takes neither the flag nor the question; an unpaired
-// surrogate, which it cannot hold, fails the conversion.
+// every character but a lone surrogate, which fails the conversion, and takes
+// neither the flag nor the question.
 static int ToAnsi(LPCWSTR lpwsz, LPSTR lpszDst, int cbDst, BOOL *lpbExact)
 {
     *lpbExact = FALSE;
@@ -24,6 +24,16 @@ static int ToAnsi(LPCWSTR lpwsz, LPSTR lpszDst, int cbDst, BOOL *lpbExact)
     return cb;
 }
 
+// A surrogate that is not one half of a pair: UTF-8 cannot hold it.
+static BOOL IsLoneSurrogate(LPCWSTR p, LPCWSTR lpwszStart)
+{
+    if (p[0] >= 0xD800 && p[0] <= 0xDBFF)
+        return !(p[1] >= 0xDC00 && p[1] <= 0xDFFF);
+    if (p[0] >= 0xDC00 && p[0] <= 0xDFFF)
+        return p == lpwszStart || !(p[-1] >= 0xD800 && p[-1] <= 0xDBFF);
+    return FALSE;
+}
+
 LPSTR WINAPI GetExactCommandLineA(void)
 {
     // Converted once and kept for the process's life, as Windows keeps its own.
@@ -32,17 +42,26 @@ LPSTR WINAPI GetExactCommandLineA(void)
         return lpszLine;
     // A character the code page lacks becomes its default character, "?",
     // which no file name holds: such a name matches no process, rather than
-    // the one its look-alike names. A fullwidth quote stays no quote.
+    // the one its look-alike names. A fullwidth quote stays no quote. A lone
+    // surrogate becomes "?" too, also where the code page is UTF-8, so that
+    // only its token fails and not the whole line.
     LPCWSTR lpwszLine = GetCommandLineW();
-    BOOL bExact;
-    int cb = ToAnsi(lpwszLine, NULL, 0, &bExact);
-    if (cb <= 0)
+    size_t cch = 0;
+    while (lpwszLine[cch] != 0)
+        cch++;
+    LPWSTR lpwszCopy = (LPWSTR)malloc((cch + 1) * sizeof(WCHAR));
+    if (lpwszCopy == NULL)
         return NULL;
-    LPSTR lpsz = (LPSTR)malloc((size_t)cb);
-    if (lpsz != NULL && ToAnsi(lpwszLine, lpsz, cb, &bExact) == cb)
+    for (size_t i = 0; i <= cch; i++)
+        lpwszCopy[i] = IsLoneSurrogate(&lpwszLine[i], lpwszLine) ? L'?' : lpwszLine[i];
+    BOOL bExact;
+    int cb = ToAnsi(lpwszCopy, NULL, 0, &bExact);
+    LPSTR lpsz = cb > 0 ? (LPSTR)malloc((size_t)cb) : NULL;
+    if (lpsz != NULL && ToAnsi(lpwszCopy, lpsz, cb, &bExact) == cb)
         lpszLine = lpsz;
     else
         free(lpsz);
+    free(lpwszCopy);
     return lpszLine;
 }
 
