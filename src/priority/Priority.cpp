@@ -18,8 +18,9 @@ void CopyLower(LPSTR lpszDst, LPCSTR lpszSrc)
             *lpszDst++ = (char)*pSrc++;
             continue;
         }
-        // Both questions, as the exe has always asked msvcrt.dll (its import list
-        // is fixed); in the C locale, which the tool never changes, isupper would do.
+        // Both questions: the exe's imports from msvcrt.dll are the fixed list of
+        // tests/pe/imports.txt. In the C locale, which the tool never changes,
+        // isupper alone would do.
         if (isalpha(c) && isupper(c))
             c = (unsigned char)tolower(c);
         *lpszDst++ = (char)c;

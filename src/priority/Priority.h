@@ -8,8 +8,8 @@
 #define TH32CS_SNAPNOHEAPS 0x40000000
 #endif
 
-// Flags for the process snapshot: the process list (0x40000002), without
-// heaps, as the tool has always passed them.
+// Flags for the process snapshot (0x40000002): the process list, and no heap
+// lists, which the walk never reads.
 #define TOLV_SNAPSHOT_FLAGS (TH32CS_SNAPNOHEAPS | TH32CS_SNAPPROCESS)
 
 // How often the list is walked when the first match ends before a second
