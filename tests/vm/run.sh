@@ -30,10 +30,10 @@ timeout "${TOLV_VM_TIMEOUT:-600}" qemu-system-x86_64 -accel tcg -m 2G -smp 2 -no
     -append "console=ttyS0 rdinit=/lib/systemd/systemd quiet systemd.show_status=0 systemd.mask=serial-getty@ttyS0.service" \
     >"$work/qemu.log" 2>&1 || { cat "$work/qemu.log"; echo "qemu failed or timed out"; }
 [ -z "$TOLV_VM_LOG" ] || cp "$work/serial.log" "$TOLV_VM_LOG"
-tr -d '\r' <"$work/serial.log" | grep -a '^case ' >"$work/cases"
+tr -d '\r' <"$work/serial.log" | grep -aE '^(case|note) ' >"$work/cases"
 cat "$work/cases"
 [ -s "$work/cases" ] || { echo "no case line on the console; its end:"; tail -30 "$work/serial.log"; }
-passed=$(grep -c ': ok$' "$work/cases") failed=$(grep -c ': FAIL' "$work/cases") skipped=$(grep -c ': skip' "$work/cases")
+passed=$(grep -c '^case .*: ok$' "$work/cases") failed=$(grep -c '^case .*: FAIL' "$work/cases") skipped=$(grep -c '^case .*: skip' "$work/cases")
 [ -s "$work/cases" ] || failed=1
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ]
