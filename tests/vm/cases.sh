@@ -15,7 +15,7 @@ wait_for() {
 }
 session() { runuser -l user -c "$2" </dev/null >/dev/null 2>&1 & wait_for "$1"; }
 err=
-expect() { [ "$2" = "$3" ] || err="$err, $1 (got '$2', expected '$3')"; }
+expect() { [ "$2" = "$3" ] || err="$err, $1 (got '$(printf %s "$2" | tr '\n' ' ')', expected '$3')"; }
 report() { if [ -z "$err" ]; then echo "case $1: ok"; else echo "case $1: FAIL${err#,}"; fi; err=; }
 # The unit as its manager shows its CPUWeight, then the cgroup's cpu.weight and cpu.idle.
 unit() {
