@@ -9,10 +9,7 @@ for n in a b c d e f g x; do cp /bin/sleep /tmp/tolv$n; done
 usr() { runuser -u user -- env XDG_RUNTIME_DIR=/run/user/1000 "$@"; }
 cg() { echo "$C$(sed -n 's|^0::||p' /proc/$1/cgroup)"; }
 # Waits until a process of that name shows, leaves its number in $p.
-wait_for() {
-    for _ in $(seq 100); do p=$(pgrep -x "$1") && return; sleep 0.3; done
-    err=", set-up: no $1"
-}
+wait_for() { for _ in $(seq 100); do p=$(pgrep -x "$1") && return; sleep 0.3; done; err=", set-up: no $1"; }
 session() { runuser -l user -c "$2" </dev/null >/dev/null 2>&1 & wait_for "$1"; }
 err=
 expect() { [ "$2" = "$3" ] || err="$err, $1 (got '$(printf %s "$2" | tr '\n' ' ')', expected '$3')"; }
