@@ -37,11 +37,13 @@ TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev p
 # Everything the whole test suite needs: the cross compilers for the Windows
 # exe and its 64-bit test twin, Wine to run them, PE tools, sanitizer and
 # fuzzer runtimes, valgrind, what the integration tests call, and the tools
-# that build and check the packages (git clones the commit that is packed twice).
+# that build and check the packages (git clones the commit that is packed twice),
+# and qemu with what makes the Debian 12 image that the VM tests boot.
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-14-dev clang-format valgrind strace procps util-linux python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
-    dpkg-dev lintian groff man-db unzip git locales)
+    dpkg-dev lintian groff man-db unzip git locales
+    qemu-system-x86 mmdebstrap cpio zstd gzip)
 
 # The Wine tests run the exe in the code pages these give: 932, 936, 949 and UTF-8 (65001, as Wine
 # gives for hi_IN); and 932 where file names are KOI8-R, whose Cyrillic takes one byte to 932's two,

@@ -1,0 +1,86 @@
+#!/bin/sh
+# Run as root by run.sh's unit in a booted Debian 12: the cases that hang on the system's set-up.
+# Targets are copies of sleep under names of their own, in login sessions of user 1000 (pam_systemd
+# through runuser -l) and in units made here; each case prints "case NAME: ok" or what went wrong.
+T=/opt/tolv/tolv C=/sys/fs/cgroup U=/sys/fs/cgroup/user.slice/user-1000.slice
+echo "note autogroup $(sysctl -n kernel.sched_autogroup_enabled), $(stat -fc %T $C), $(systemctl --version | head -1)"
+echo "note root on the user's manager: $(systemctl start user@1000 && systemctl --user -M user@.host show -p Version 2>&1)"
+for n in a b c d e f g x; do cp /bin/sleep /tmp/tolv$n; done
+usr() { runuser -u user -- env XDG_RUNTIME_DIR=/run/user/1000 "$@"; }
+cg() { echo "$C$(sed -n 's|^0::||p' /proc/$1/cgroup)"; }
+# Waits until a process of that name shows, leaves its number in $p.
+wait_for() { for _ in $(seq 100); do p=$(pgrep -x "$1") && return; sleep 0.3; done; err=", set-up: no $1"; }
+session() { runuser -l user -c "$2" </dev/null >/dev/null 2>&1 & wait_for "$1"; }
+err=
+expect() { [ "$2" = "$3" ] || err="$err, $1 (got '$(printf %s "$2" | tr '\n' ' ')', expected '$3')"; }
+report() { if [ -z "$err" ]; then echo "case $1: ok"; else echo "case $1: FAIL${err#,}"; fi; err=; }
+# The unit as its manager shows its CPUWeight, then the cgroup's cpu.weight and cpu.idle.
+unit() {
+    d=$1 && shift
+    echo "$("$@" show -p CPUWeight --value "${d##*/}" </dev/null)/$(cat $d/cpu.weight 2>/dev/null || echo -)/$(cat $d/cpu.idle 2>/dev/null || echo -)"
+}
+# apply NAME PID CHANGED SHOW... -- CLASS:NICE:POLICY:WEIGHT...: tolv NAME CLASS for each, silent and
+# exit 0; then the class's nice and policy on the target and, where CHANGED is 1, the class's weight
+# on its unit (idle, a number, empty for the default, - for the default where the manager then
+# takes the cpu controller away again), else the unit as it was before.
+apply() {
+    name=$1 pid=$2 changed=$3 dir=$(cg $2) && shift 3
+    show= && while [ "$1" != -- ]; do show="$show $1" && shift; done && shift
+    before=$(unit $dir $show)
+    for c in "$@"; do
+        IFS=: read class nice policy weight <<E
+$c
+E
+        expect "$class: tolv" "$($T $name $class 2>&1; echo "exit $?")" "exit 0"
+        expect "$class: nice, policy" "$(cut -d' ' -f19,41 /proc/$pid/stat)" "$nice $policy"
+        case $changed:$weight in
+        0:*) want=$before ;; 1:idle) want=idle/0/1 ;; 1:) want="[not set]/100/0" ;; 1:-) want="[not set]/-/-" ;; *) want=$weight/$weight/0 ;;
+        esac
+        expect "$class: ${dir##*/}" "$(unit $dir $show)" "$want"
+    done
+}
+all="IDLE:19:5:idle BELOW_NORMAL:10:0:11 ABOVE_NORMAL:-6:0:381 HIGH:-11:0:1164 REALTIME:-19:0:7007 NORMAL:0:0:"
+
+# Two login sessions of the user; the target alone in its scope with the session's runuser.
+session tolvb 'exec /tmp/tolvb 1000' && b=$p
+session tolva 'exec /tmp/tolva 1000' && a=$p
+case "$(cg $a) $(cg $b)" in */session-*.scope\ */session-*.scope) ;; *) err=", set-up: not in session scopes" ;; esac
+[ -e "$(cg $a)/cpu.weight" ] && [ "$(cg $a)" != "$(cg $b)" ] || err="$err, set-up: no scope of its own with cpu.weight"
+ctl=$(cat $U/cgroup.subtree_control) sibling=$(unit $(cg $b) systemctl)
+[ -n "$err" ] || apply tolva $a 1 systemctl -- $all
+expect "sibling" "$(unit $(cg $b) systemctl)" "$sibling"
+expect "user-1000.slice's controllers" "$(cat $U/cgroup.subtree_control)" "$ctl"
+report session
+
+# A process of the session's that is not of the target's line: the scope is not the target's alone.
+session tolvc '(/tmp/tolvx 1000 &); exec /tmp/tolvc 1000' && c=$p
+expect "set-up: foreign process in the scope" "$(cg $(pgrep -x tolvx))" "$(cg $c)"
+apply tolvc $c 0 systemctl -- IDLE:19:5 HIGH:-11:0
+report foreign-in-session
+
+# The user's own tolv on its own session: the manager refuses, and that is not the user's concern.
+session tolve '/tmp/tolve 1000 & until pgrep -x tolve; do :; done; /opt/tolv/tolv tolve IDLE >/tmp/e.out 2>&1; echo $? >/tmp/e.rc; wait' && e=$p
+for _ in $(seq 100); do [ -s /tmp/e.rc ] && break; sleep 0.3; done
+expect "exit" "$(cat /tmp/e.rc)" 0 && expect "output" "$(cat /tmp/e.out)" ""
+expect "nice, policy" "$(cut -d' ' -f19,41 /proc/$e/stat)" "19 5" && expect "unit" "$(unit $(cg $e) systemctl)" "[not set]/100/0"
+report user-on-own-session
+
+# An app in the user's app.slice, which passes no cpu controller down: the threads only.
+usr systemd-run --user --scope --unit=tolv-app /tmp/tolvd 1000 </dev/null >/dev/null 2>&1 & wait_for tolvd && d=$p
+ctl=$(cat $(cg $d)/../cgroup.subtree_control)
+apply tolvd $d 0 usr systemctl --user -- IDLE:19:5 HIGH:-11:0 NORMAL:0:0
+expect "app.slice's controllers" "$(cat $(cg $d)/../cgroup.subtree_control)" "$ctl"
+report app
+
+# An app whose unit has a weight of its own, and so a cpu.weight: through the user's manager.
+usr systemd-run --user --scope --unit=tolv-weighed /tmp/tolvf 1000 </dev/null >/dev/null 2>&1 & wait_for tolvf && f=$p
+usr systemctl --user set-property --runtime tolv-weighed.scope CPUWeight=100
+apply tolvf $f 1 usr systemctl --user -- IDLE:19:5:idle HIGH:-11:0:1164 NORMAL:0:0:-
+report app-with-weight
+
+# A service in system.slice, which passes no cpu controller down: the threads only.
+systemd-run -q --unit=tolv-service --property=Type=exec /tmp/tolvg 1000 && g=$(pgrep -x tolvg)
+ctl=$(cat $C/system.slice/cgroup.subtree_control)
+apply tolvg $g 0 systemctl -- IDLE:19:5 HIGH:-11:0 NORMAL:0:0
+expect "system.slice's controllers" "$(cat $C/system.slice/cgroup.subtree_control)" "$ctl"
+report service

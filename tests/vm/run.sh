@@ -1,0 +1,39 @@
+#!/bin/sh
+# run.sh TOLV SCRIPT [FILE...]: boots Debian 12 under qemu (TCG), its root in the initramfs that
+# scripts/vm-image.sh makes, with a second archive on it: TOLV, SCRIPT and the FILEs in /opt/tolv
+# and a unit that runs SCRIPT as root once the system is up, then powers off. SCRIPT's lines that
+# start with "case " come back on the serial console; each is printed, then the count.
+# TOLV_VM_LOG keeps the whole console there; TOLV_VM_TIMEOUT bounds the boot (600 s). Exit 77 where qemu or the image cannot be had.
+[ $# -ge 2 ] || { echo "usage: run.sh TOLV SCRIPT [FILE...]" >&2; exit 2; }
+command -v qemu-system-x86_64 >/dev/null || { echo "SKIP: no qemu-system-x86_64 (package qemu-system-x86)"; exit 77; }
+here=$(cd "$(dirname "$0")" && pwd) work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
+image=$(sh "$here/../../scripts/vm-image.sh" 2>"$work/image.log") ||
+    { tail -5 "$work/image.log"; echo "SKIP: the Debian 12 image cannot be made here"; exit 77; }
+mkdir -p "$work/o/opt/tolv" "$work/o/etc/systemd/system/multi-user.target.wants" && cp "$1" "$work/o/opt/tolv/tolv" &&
+    cp "$2" "$work/o/opt/tolv/run" && shift 2 && { [ $# = 0 ] || cp "$@" "$work/o/opt/tolv/"; } || exit 1
+cat >"$work/o/etc/systemd/system/tolv-vm.service" <<UNIT
+[Unit]
+After=multi-user.target
+[Service]
+Type=oneshot
+ExecStart=/bin/sh /opt/tolv/run
+StandardOutput=tty
+StandardError=tty
+TTYPath=/dev/ttyS0
+# Not SuccessAction=: seen not to fire once the cases had made transient units.
+ExecStopPost=/bin/systemctl poweroff --force
+UNIT
+ln -s ../tolv-vm.service "$work/o/etc/systemd/system/multi-user.target.wants/"
+(cd "$work/o" && find . | cpio --quiet -o -H newc -R 0:0 | gzip -1) | cat "$(echo "$image" | sed -n 2p)" - >"$work/initrd"
+timeout "${TOLV_VM_TIMEOUT:-600}" qemu-system-x86_64 -accel tcg -m 2G -smp 2 -nographic -no-reboot -monitor none \
+    -serial file:"$work/serial.log" -kernel "$(echo "$image" | head -1)" -initrd "$work/initrd" \
+    -append "console=ttyS0 rdinit=/lib/systemd/systemd quiet systemd.show_status=0 systemd.mask=serial-getty@ttyS0.service" \
+    >"$work/qemu.log" 2>&1 || { cat "$work/qemu.log"; echo "qemu failed or timed out"; }
+[ -z "$TOLV_VM_LOG" ] || cp "$work/serial.log" "$TOLV_VM_LOG"
+tr -d '\r' <"$work/serial.log" | grep -aE '^(case|note) ' >"$work/cases"
+cat "$work/cases"
+[ -s "$work/cases" ] || { echo "no case line on the console; its end:"; tail -30 "$work/serial.log"; }
+passed=$(grep -c '^case .*: ok$' "$work/cases") failed=$(grep -c '^case .*: FAIL' "$work/cases") skipped=$(grep -c '^case .*: skip' "$work/cases")
+[ -s "$work/cases" ] || failed=1
+echo "$passed passed, $failed failed, $skipped skipped"
+[ "$failed" = 0 ]
