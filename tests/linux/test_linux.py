@@ -129,7 +129,8 @@ def walk_cost():
     whole machine, so the probe walks, which changes nothing."""
     skip_unless(shutil.which("strace"), "no strace")
     sleepers = {spawn(["sleep", "60"]).pid for _ in range(20)}
-    kernel = set(map(int, read("/proc/2/task/2/children").split())) if read("/proc/2/comm") == "kthreadd\n" else set()
+    kthreadd = os.path.exists("/proc/2/comm") and read("/proc/2/comm") == "kthreadd\n"  # not in a PID namespace
+    kernel = set(map(int, read("/proc/2/task/2/children").split())) if kthreadd else set()
     target, log = start(name("cost")).pid, os.path.join(DIR, "log")
     walk = subprocess.run(["strace", "-f", "-o", log, "-e", "openat", PROBE, name("cost")], stdin=subprocess.DEVNULL,
                           stdout=PIPE, text=True)
