@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the native tolv, starts a throwaway process under a name of its own,
 # and lowers its priority to IDLE, printing its nice value, policy and group
-# before and after. The process has a session of its own, so that the change
-# of its group leaves this terminal's alone.
+# (its session's autogroup; under systemd also its unit's CPUWeight) before
+# and after. The process has a session of its own, so that the change of its
+# autogroup leaves this terminal's alone; a unit it shares with this terminal
+# (a login session's scope) is set back to NORMAL at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -15,7 +17,7 @@ dir=$(mktemp -d)
 name="tolv-demo-$$"
 target=""
 cleanup() {
-    [ -n "$target" ] && kill "$target" 2>/dev/null || true
+    [ -n "$target" ] && build/native/tolv "$name" NORMAL >/dev/null 2>&1 && kill "$target" 2>/dev/null || true
     rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -26,7 +28,11 @@ sleep 0.2
 
 # ps shows no nice for a SCHED_IDLE thread: the stat record's field 19 has it.
 state() {
-    echo "nice $(cut -d' ' -f19 "/proc/$target/stat"), policy $(ps -o cls= -p "$target" | tr -d ' '), group $(cat "/proc/$target/autogroup")"
+    local unit
+    unit=$(ps -o unit= -p "$target" 2>/dev/null | tr -d ' ') || true
+    [ -d /run/systemd/system ] && [ -n "$unit" ] && [ "$unit" != - ] &&
+        unit=", unit $unit $(systemctl show -p CPUWeight "$unit" 2>/dev/null)" || unit=""
+    echo "nice $(cut -d' ' -f19 "/proc/$target/stat"), policy $(ps -o cls= -p "$target" | tr -d ' '), group $(cat "/proc/$target/autogroup")$unit"
 }
 echo "target: $name (pid $target), before: $(state)"
 echo "+ build/native/tolv $name IDLE"
