@@ -127,9 +127,7 @@ static unsigned long long StatField(const char *lpszRest, int nField)
         while (*p != ' ' && *p != '\0')
             p++;
     }
-    while (*p == ' ')
-        p++;
-    return strtoull(p, NULL, 10);
+    return strtoull(p, NULL, 10); // which skips the blanks before the field
 }
 
 BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
