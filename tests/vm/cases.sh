@@ -72,9 +72,12 @@ apply tolvd $d 0 usr systemctl --user -- IDLE:19:5 HIGH:-11:0 NORMAL:0:0
 expect "app.slice's controllers" "$(cat $(cg $d)/../cgroup.subtree_control)" "$ctl"
 report app
 
-# An app whose unit has a weight of its own, and so a cpu.weight: through the user's manager.
+# An app whose unit has a weight of its own, and so a cpu.weight: through the user's manager, by the
+# user's own tolv and by root's.
 usr systemd-run --user --scope --unit=tolv-weighed /tmp/tolvf 1000 </dev/null >/dev/null 2>&1 & wait_for tolvf && f=$p
 usr systemctl --user set-property --runtime tolv-weighed.scope CPUWeight=100
+expect "the user's own tolv" "$(usr $T tolvf IDLE 2>&1; echo "exit $?"; unit $(cg $f) usr systemctl --user)" "exit 0
+idle/0/1"
 apply tolvf $f 1 usr systemctl --user -- IDLE:19:5:idle HIGH:-11:0:1164 NORMAL:0:0:-
 report app-with-weight
 
