@@ -18,8 +18,6 @@
 // caller holds CAP_SYS_ADMIN: tries again this often, for up to a second.
 #define WRITE_PAUSE_NS 1000000L
 #define WRITE_WAIT_NS 1000000000LL
-// How often processes started during a scan are looked for before giving up.
-#define SCAN_TRIES 8
 
 // The group's name and nice from an autogroup file; FALSE where the process
 // is in no autogroup (the root group shows nothing) or the file is unreadable.

@@ -35,3 +35,6 @@ BOOL IsAllowed(const GROUP_RULE *lpRule, pid_t pid);
 // The last process ID handed out in this PID namespace, or -1: a process
 // started while the members are listed may hide below the part already read.
 pid_t LastPid(void);
+// How often the members are listed again for processes started meanwhile
+// before the group is taken as not the target's own.
+#define SCAN_TRIES 8

@@ -15,7 +15,6 @@
 
 #include "GroupRule.h"
 
-#define SCAN_TRIES 8
 // Nested cgroups below the unit's are looked into this deep at the most.
 #define MAX_CGROUP_DEPTH 16
 // A manager that does not answer in time is taken as one that refused.
