@@ -31,7 +31,6 @@ static DWORD CheckStillRuns(const LINUX_HANDLE *lpProc)
         struct pollfd pfd;
         pfd.fd = lpProc->fdPid;
         pfd.events = POLLIN;
-        pfd.revents = 0;
         int nReady = poll(&pfd, 1, 0);
         if (nReady < 0)
             return ErrnoToWin32(errno);
