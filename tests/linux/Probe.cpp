@@ -1,6 +1,7 @@
 // tolv_probe NAME: walks to the first process named NAME and prints its
 // number (or "end" and the walk's error); after a line on stdin opens it and
-// prints 0 or the error. Exit code 1: a bad entry record was not refused.
+// prints 0 or the error. Exit code 1: a bad entry record was not refused, or
+// the first call did not start the walk over.
 #include <stdio.h>
 #include <string.h>
 
@@ -17,6 +18,7 @@ int main(int, char **argv)
         return 1;
     pe.dwSize = sizeof(pe);
     BOOL bFound = Process32First(hSnapshot, &pe);
+    DWORD dwFirst = pe.th32ProcessID;
     while (bFound && strcmp(pe.szExeFile, argv[1]) != 0) bFound = Process32Next(hSnapshot, &pe);
     if (!bFound) {
         printf("end %u\n", GetLastError());
@@ -27,5 +29,6 @@ int main(int, char **argv)
     HANDLE hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, pe.th32ProcessID);
     printf("%u\n", hProcess != NULL ? 0 : GetLastError());
     if (hProcess != NULL) CloseHandle(hProcess);
-    CloseHandle(hSnapshot);
+    // The first call starts the walk over.
+    return Process32First(hSnapshot, &pe) && pe.th32ProcessID == dwFirst && CloseHandle(hSnapshot) ? 0 : 1;
 }
