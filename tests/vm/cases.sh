@@ -19,10 +19,10 @@ unit() {
     d=$1 && shift
     echo "$("$@" show -p CPUWeight --value "${d##*/}" </dev/null)/$(cat $d/cpu.weight 2>/dev/null || echo -)/$(cat $d/cpu.idle 2>/dev/null || echo -)"
 }
-# apply NAME PID CHANGED SHOW... -- CLASS:NICE:POLICY:WEIGHT...: tolv NAME CLASS for each, silent and
-# exit 0; then the class's nice and policy on the target and, where CHANGED is 1, the class's weight
-# on its unit (idle, a number, empty for the default, - for the default where the manager then
-# takes the cpu controller away again), else the unit as it was before.
+# apply NAME PID CHANGED SHOW... -- CLASS:NICE:POLICY:WEIGHT...: tolv NAME CLASS for each, stdin closed
+# (its files take descriptor 0), silent and exit 0; then the class's nice and policy on the target and,
+# where CHANGED is 1, the class's weight on its unit (idle, a number, empty for the default, - for the
+# default where the manager then takes the cpu controller away again), else the unit as it was before.
 apply() {
     name=$1 pid=$2 changed=$3 dir=$(cg $2) && shift 3
     show= && while [ "$1" != -- ]; do show="$show $1" && shift; done && shift
@@ -31,7 +31,7 @@ apply() {
         IFS=: read class nice policy weight <<E
 $c
 E
-        expect "$class: tolv" "$($T $name $class 2>&1; echo "exit $?")" "exit 0"
+        expect "$class: tolv" "$($T $name $class 2>&1 <&-; echo "exit $?")" "exit 0"
         expect "$class: nice, policy" "$(cut -d' ' -f19,41 /proc/$pid/stat)" "$nice $policy"
         case $changed:$weight in
         0:*) want=$before ;; 1:idle) want=idle/0/1 ;; 1:) want="[not set]/100/0" ;; 1:-) want="[not set]/-/-" ;; *) want=$weight/$weight/0 ;;
@@ -72,10 +72,10 @@ apply tolvd $d 0 usr systemctl --user -- IDLE:19:5 HIGH:-11:0 NORMAL:0:0
 expect "app.slice's controllers" "$(cat $(cg $d)/../cgroup.subtree_control)" "$ctl"
 report app
 
-# An app whose unit has a weight of its own, and so a cpu.weight: through the user's manager, by the
-# user's own tolv and by root's.
-usr systemd-run --user --scope --unit=tolv-weighed /tmp/tolvf 1000 </dev/null >/dev/null 2>&1 & wait_for tolvf && f=$p
-usr systemctl --user set-property --runtime tolv-weighed.scope CPUWeight=100
+# An app, a service of the user's, whose unit has a weight of its own, and so a cpu.weight: through the
+# user's manager, by the user's own tolv and by root's.
+usr systemd-run -q --user --unit=tolv-weighed --property=Type=exec /tmp/tolvf 1000 && wait_for tolvf && f=$p
+usr systemctl --user set-property --runtime tolv-weighed.service CPUWeight=100
 expect "the user's own tolv" "$(usr $T tolvf IDLE 2>&1; echo "exit $?"; unit $(cg $f) usr systemctl --user)" "exit 0
 idle/0/1"
 apply tolvf $f 1 usr systemctl --user -- IDLE:19:5:idle HIGH:-11:0:1164 NORMAL:0:0:-
