@@ -86,9 +86,8 @@ def check(pid, nice, out_err, expected=("", ""), group=None):
 
 def change():
     """Each class is set on the first in PID order of the processes of a name over 15 characters, which holds a
-    blank: as one argument, or one that carries its own double quotes. Started with stdin closed, tolv's files
-    take descriptor 0."""
-    stem, closed = name("lo ng", 16), ["sh", "-c", '"$0" "$@" <&-', TOLV]
+    blank: as one argument, or one that carries its own double quotes."""
+    stem, closed = name("lo ng", 16), ["sh", "-c", '"$0" "$@" <&-', TOLV]  # its files then take descriptor 0
     first, second = sorted(start(stem).pid for _ in range(2))
     for cls, nice in CLASSES:
         check(first, int(nice), tolv(stem if nice == "19" else '"%s"' % stem, cls, command=closed))
@@ -140,22 +139,24 @@ def walk_cost():
 
 
 def kthreads():
-    """Nor of one kthreadd lists that, like a kernel thread, has no robust-futex list and a 15-character name; its
-    unlisted twin's is read. kthreadd's stand-in lists 2,000 numbers, unsorted, the last with no blank after it."""
+    """No stat record is read of one kthreadd lists, with no robust-futex list and a 15-character name like a kernel
+    thread's, nor of a user's; its unlisted twin's is, and its own while PID 2 is no kthreadd. 2,000 listed unsorted."""
     skip_unless(os.getpid() == 1, "not the first process of a PID namespace")
     write("/proc/sys/kernel/ns_last_pid", "1")
     eq(spawn(["sleep", "60"]).pid, 2)
+    write("/proc/sys/kernel/ns_last_pid", "12344")  # numbers of five digits from here
     code = 'import ctypes, signal; c = ctypes.CDLL(None); c.syscall(273, None, 24); c.prctl(15, b"kworker/u4:0-ev")\n' \
            'print("ready", flush=True); signal.pause()'
-    listed, twin = (start(name("kw"), prefix=(sys.executable, "-c", code)).pid for _ in range(2))
+    listed, twin, own = (start(name("kw"), prefix=(*u, sys.executable, "-c", code)).pid for u in ((), (), AS_USER))
+    target, log = start(name("kt")).pid, os.path.join(DIR, "log")
+    write(DIR + "/children", " ".join(map(str, [*range(40000, 39000, -1), listed, *range(39000, 38000, -1), target])))
     # The ninth field holds the flags: PF_KTHREAD added (sleep's name has no blank).
     write(DIR + "/stat", re.sub(r"^((\S+ ){8})(\d+)", lambda m: m[1] + str(int(m[3]) | 0x200000), read("/proc/2/stat")))
-    write(DIR + "/children", " ".join(map(str, [*range(40000, 38000, -1), listed])))
-    subprocess.run(["sh", "-c", 'mount --bind "$0/stat" /proc/2/stat && mount --bind "$0/children" '
-                    '/proc/2/task/2/children', DIR], check=True)
-    target, log = start(name("kt")).pid, os.path.join(DIR, "log")
-    check(target, 19, tolv(name("kt"), "IDLE", command=["strace", "-fo", log, "-e", "openat", *NO_LSAN, TOLV_ASAN]))
-    eq({int(pid) for pid in re.findall(r'"(\d+)/stat"', read(log))} & {listed, twin}, {twin})
+    passes = (("task/2/children", "BELOW_NORMAL", 10, {listed, twin}), ("stat", "IDLE", 19, {twin}))
+    for fake, cls, nice, stat_read in passes:
+        subprocess.run(["mount", "--bind", DIR + "/" + fake.split("/")[-1], "/proc/2/" + fake], check=True)
+        check(target, nice, tolv(name("kt"), cls, command=["strace", "-fo", log, "-e", "openat", *NO_LSAN, TOLV_ASAN]))
+        eq({int(pid) for pid in re.findall(r'"(\d+)/stat"', read(log))} & {listed, twin, own}, stat_read)
 
 
 def reuse():
@@ -229,8 +230,7 @@ def policy():
 
 def session():
     """The group changes only where each other process of the session is the target's own: its shell, tolv run
-    from that shell, also through su's own pseudo-terminal session; not where it holds a sibling or an orphan. A
-    sibling is found among the parent's children, without a scan of /proc."""
+    from that shell, also through su's own pseudo-terminal session; not where it holds a sibling or an orphan."""
     cases = {"its shell": ('"$0" & wait', 19), "a sibling": ('sleep 60 & "$0" & wait', 0),
              "an orphan": ('(sleep 60 &); "$0" & wait', 0),
              "tolv in the session": ('"$0" & read x; "$1" "$2" IDLE; echo done; wait', 19),
@@ -248,7 +248,7 @@ def session():
         proc.stdin.write(b"\n")
         proc.stdin.flush()
         check(target, 19, (proc.stdout.readline().decode(), ""), ("done\n", ""), group=group)
-    assert lists["a sibling"] < lists["an orphan"], lists
+    assert lists["a sibling"] < lists["an orphan"], lists  # a sibling is found without a scan of /proc
 
 
 def cgroup():
