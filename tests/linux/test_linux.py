@@ -144,7 +144,7 @@ def kthreads():
     skip_unless(os.getpid() == 1, "not the first process of a PID namespace")
     write("/proc/sys/kernel/ns_last_pid", "1")
     eq(spawn(["sleep", "60"]).pid, 2)
-    write("/proc/sys/kernel/ns_last_pid", "12344")  # numbers of five digits from here
+    write("/proc/sys/kernel/ns_last_pid", "19089")  # numbers of five digits, with a 9 and a 0, from here
     code = 'import ctypes, signal; c = ctypes.CDLL(None); c.syscall(273, None, 24); c.prctl(15, b"kworker/u4:0-ev")\n' \
            'print("ready", flush=True); signal.pause()'
     listed, twin, own = (start(name("kw"), prefix=(*u, sys.executable, "-c", code)).pid for u in ((), (), AS_USER))
