@@ -17,6 +17,8 @@ int main(int, char **argv)
         GetLastError() != 24)
         return 1;
     pe.dwSize = sizeof(pe);
+    HANDLE hNone = CreateToolhelp32Snapshot(0, 0); // a snapshot of no processes
+    if (Process32First(hNone, &pe) || GetLastError() != 18 || !CloseHandle(hNone)) return 1;
     BOOL bFound = Process32First(hSnapshot, &pe);
     DWORD dwFirst = pe.th32ProcessID;
     while (bFound && strcmp(pe.szExeFile, argv[1]) != 0) bFound = Process32Next(hSnapshot, &pe);

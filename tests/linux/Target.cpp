@@ -1,6 +1,7 @@
-// A target the tests copy under names of their own: four threads that sleep until killed; "ready"
-// once they all exist. With an argument the first thread then ends: a process with a zombie leader.
+// A target the tests copy under names of their own: four threads that sleep until killed; "ready" once
+// they all exist. With the argument exit-leader the first thread then ends, leaving a zombie leader.
 #include <pthread.h>
+#include <string.h>
 #include <unistd.h>
 
 static void *Sleep(void *)
@@ -8,11 +9,11 @@ static void *Sleep(void *)
     for (;;) pause();
 }
 
-int main(int argc, char **)
+int main(int argc, char **argv)
 {
     pthread_t thread;
     for (int i = 0; i < 3; i++) pthread_create(&thread, nullptr, Sleep, nullptr);
     (void)!write(1, "ready\n", 6);
-    if (argc > 1) pthread_exit(nullptr);
+    if (argc > 1 && strcmp(argv[1], "exit-leader") == 0) pthread_exit(nullptr);
     Sleep(nullptr);
 }

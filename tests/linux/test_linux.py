@@ -1,6 +1,6 @@
 """End-to-end tests of the native tolv on processes started under names of their own, each in a session of its own.
 Usage: test_linux.py TOLV TOLV_ASAN TARGET PROBE CASE  (exit 77: skipped)"""
-import contextlib, os, random, re, shutil, signal, string, subprocess, sys, tempfile, time
+import contextlib, os, pathlib, random, re, shutil, signal, string, subprocess, sys, tempfile, time
 from subprocess import PIPE
 
 TOLV, TOLV_ASAN, TARGET, PROBE, CASE = sys.argv[1:6]
@@ -18,13 +18,11 @@ FAILURE = "Tolvenar\nSetPriorityClass function error\n\nGetLastError()=%d\n"
 
 
 def read(path):
-    with open(path) as f:
-        return f.read()
+    return pathlib.Path(path).read_text()
 
 
 def write(path, text):
-    with open(path, "w") as f:
-        f.write(text)
+    pathlib.Path(path).write_text(text)
 
 
 USAGE = "Tolvenar\n" + read(os.path.join(os.path.dirname(__file__), "..", "usage.txt"))  # the caption, the text
@@ -119,8 +117,7 @@ def asan():
     """ASan, LSan and UBSan find nothing there either, on the pidfd path that valgrind 3.19 does not know; nor with a
     name over 259 characters, listed by its first 259, and a parent whose children overflow the part tolv reads."""
     notices([TOLV_ASAN])
-    for _ in range(30):
-        spawn(["sleep", "60"])
+    [spawn(["sleep", "60"]) for _ in range(30)]
     target = start(name("long", 15), argv0=name("long", 300)).pid
     check(target, 19, tolv(name("long", 300)[:259], "IDLE", command=[TOLV_ASAN]))
 
@@ -181,7 +178,7 @@ def emfile():
 
 
 def names():
-    """A cut name is completed from a link's name, a #! script's path or a deleted executable's, not from the comm."""
+    """A cut name comes from a link's name, a #! script's path or a deleted exe's, not the comm nor a 4th argument."""
     stem = name("lnk", 15)
     shutil.copy(TARGET, os.path.join(DIR, stem + "_real"))
     os.symlink(stem + "_real", os.path.join(DIR, stem + "_link"))
@@ -192,7 +189,7 @@ def names():
         target = start(path).pid
         check(target, 0, tolv(wrong, "IDLE"))
         check(target, 19, tolv(path, "IDLE"))
-    target = start(name("deleted", 20), argv0="other").pid
+    target = start(name("deleted", 20), "-", "-", name("deleted", 15) + ".log", argv0="other").pid
     os.remove(os.path.join(DIR, name("deleted", 20)))
     check(target, 19, tolv(name("deleted", 20), "IDLE"))
 
@@ -229,10 +226,10 @@ def policy():
 
 
 def session():
-    """The group changes only where each other process of the session is the target's own: its shell, tolv run
-    from that shell, also through su's own pseudo-terminal session; not where it holds a sibling or an orphan."""
+    """The group changes only where each other process of the session is the target's own or has ended: its shell,
+    tolv run from it, also through su --pty, an ended orphan; not where it holds a sibling or a running orphan."""
     cases = {"its shell": ('"$0" & wait', 19), "a sibling": ('sleep 60 & "$0" & wait', 0),
-             "an orphan": ('(sleep 60 &); "$0" & wait', 0),
+             "an orphan": ('(sleep 60 &); "$0" & wait', 0), "an ended orphan": ('(true &); sleep 0.2; "$0" & wait', 19),
              "tolv in the session": ('"$0" & read x; "$1" "$2" IDLE; echo done; wait', 19),
              "tolv through su --pty": ('"$0" & read x; su --pty -c "\\"$1\\" \\"$2\\" IDLE"; echo done; wait', 19)}
     lists, log = {}, os.path.join(DIR, "log")
