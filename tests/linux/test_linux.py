@@ -13,7 +13,6 @@ PROCS = []
 AS_USER = ["setpriv", "--reuid=1000", "--regid=1000", "--clear-groups"]
 os.mkdir(os.path.join(DIR, 'a"b c'))  # the copy other users run: its path must still read back as one name
 USER_TOLV = shutil.copy(TOLV, os.path.join(DIR, 'a"b c'))
-NO_LSAN = ("-E", "ASAN_OPTIONS=detect_leaks=0")  # strace's option for an ASan build: LSan cannot run under ptrace
 FAILURE = "Tolvenar\nSetPriorityClass function error\n\nGetLastError()=%d\n"
 
 
@@ -60,6 +59,10 @@ def tolv(*args, command=(TOLV,), stdout=PIPE):
     run = subprocess.run([*command, *args], stdout=stdout, stderr=PIPE, text=True)
     assert run.returncode == 0, (args, run.returncode, run.stderr)
     return run.stdout, "".join(line for line in run.stderr.splitlines(True) if not line.startswith("--"))
+
+
+def traced(log, *command):  # the command's opens of files logged; LSan, which cannot run under ptrace, off
+    return ["strace", "-fo", log, "-e", "openat", "-E", "ASAN_OPTIONS=detect_leaks=0", *command]
 
 
 def eq(got, expected):
@@ -129,8 +132,7 @@ def walk_cost():
     kthreadd = os.path.exists("/proc/2/comm") and read("/proc/2/comm") == "kthreadd\n"  # not in a PID namespace
     kernel = set(map(int, read("/proc/2/task/2/children").split())) if kthreadd else set()
     target, log = start(name("cost")).pid, os.path.join(DIR, "log")
-    walk = subprocess.run(["strace", "-f", "-o", log, "-e", "openat", *NO_LSAN, PROBE, name("cost")],
-                          stdin=subprocess.DEVNULL, stdout=PIPE, text=True)
+    walk = subprocess.run(traced(log, PROBE, name("cost")), stdin=subprocess.DEVNULL, stdout=PIPE, text=True)
     eq((walk.stdout.split()[:1], walk.returncode), ([str(target)], 0))
     eq({int(pid) for pid in re.findall(r'"(?:/proc/)?(\d+)/stat"', read(log))} & (sleepers | kernel), set())
 
@@ -152,7 +154,7 @@ def kthreads():
     passes = (("task/2/children", "BELOW_NORMAL", 10, {listed, twin}), ("stat", "IDLE", 19, {twin}))
     for fake, cls, nice, stat_read in passes:
         subprocess.run(["mount", "--bind", DIR + "/" + fake.split("/")[-1], "/proc/2/" + fake], check=True)
-        check(target, nice, tolv(name("kt"), cls, command=["strace", "-fo", log, "-e", "openat", *NO_LSAN, TOLV_ASAN]))
+        check(target, nice, tolv(name("kt"), cls, command=traced(log, TOLV_ASAN)))
         eq({int(pid) for pid in re.findall(r'"(\d+)/stat"', read(log))} & {listed, twin, own}, stat_read)
 
 
@@ -239,7 +241,7 @@ def session():
         proc = start(stem, TOLV, stem, prefix=("sh", "-c", shell))
         target = child(proc.pid)
         if "tolv" not in case:
-            check(target, 19, tolv(stem, "IDLE", command=["strace", "-o", log, "-e", "openat", TOLV]), group=group)
+            check(target, 19, tolv(stem, "IDLE", command=traced(log, TOLV)), group=group)
             lists[case] = read(log).count('"/proc", O_RDONLY')
             continue
         proc.stdin.write(b"\n")
@@ -330,7 +332,7 @@ def scan():
     proc = start(script, "30")
     for _ in range(30):
         proc.stdout.readline()
-    check(proc.pid, 19, tolv(script, "IDLE", command=["strace", "-f", "-o", log, "-e", "openat", TOLV]))
+    check(proc.pid, 19, tolv(script, "IDLE", command=traced(log, TOLV)))
     reads = len(re.findall(r'/proc/\d+/stat"', read(log)))
     assert reads <= 2 * 61, "%d stat reads for a tree of 61 processes" % reads
 
