@@ -1,8 +1,10 @@
 #!/bin/sh
-# Run as root by run.sh's unit in a booted Debian 12: the cases that hang on the system's set-up.
+# Run as root by run.sh's unit in a booted Debian 12 or 13: the cases that hang on the system's set-up.
 # Targets are copies of sleep under names of their own, in login sessions of user 1000 (pam_systemd
 # through runuser -l) and in units made here; each case prints "case NAME: ok" or what went wrong.
 T=/opt/tolv/tolv C=/sys/fs/cgroup U=/sys/fs/cgroup/user.slice/user-1000.slice
+# An idle unit's cpu.weight reads 0 under Debian 12's kernel 6.1, 1 under Debian 13's 6.12.
+idle=$(. /etc/os-release && [ "$VERSION_ID" -ge 13 ] && echo idle/1/1 || echo idle/0/1)
 echo "note autogroup $(sysctl -n kernel.sched_autogroup_enabled), $(stat -fc %T $C), $(systemctl --version | head -1)"
 echo "note root on the user's manager: $(systemctl start user@1000 && systemctl --user -M user@.host show -p Version 2>&1)"
 for n in a b c d e f g x; do cp /bin/sleep /tmp/tolv$n; done
@@ -23,10 +25,12 @@ unit() {
 # (its files take descriptor 0), silent and exit 0; then the class's nice and policy on the target and,
 # where CHANGED is 1, the class's weight on its unit (idle, a number, empty for the default, - for the
 # default where the manager then takes the cpu controller away again), else the unit as it was before.
+# The session's autogroup never changes: a unit's process is not in the root cpu group, where
+# autogroups act (Debian 13 turns them on at boot, Debian 12 does not).
 apply() {
     name=$1 pid=$2 changed=$3 dir=$(cg $2) && shift 3
     show= && while [ "$1" != -- ]; do show="$show $1" && shift; done && shift
-    before=$(unit $dir $show)
+    before=$(unit $dir $show) group=$(cat /proc/$pid/autogroup)
     for c in "$@"; do
         IFS=: read class nice policy weight <<E
 $c
@@ -34,9 +38,10 @@ E
         expect "$class: tolv" "$($T $name $class 2>&1 <&-; echo "exit $?")" "exit 0"
         expect "$class: nice, policy" "$(cut -d' ' -f19,41 /proc/$pid/stat)" "$nice $policy"
         case $changed:$weight in
-        0:*) want=$before ;; 1:idle) want=idle/0/1 ;; 1:) want="[not set]/100/0" ;; 1:-) want="[not set]/-/-" ;; *) want=$weight/$weight/0 ;;
+        0:*) want=$before ;; 1:idle) want=$idle ;; 1:) want="[not set]/100/0" ;; 1:-) want="[not set]/-/-" ;; *) want=$weight/$weight/0 ;;
         esac
         expect "$class: ${dir##*/}" "$(unit $dir $show)" "$want"
+        expect "$class: autogroup" "$(cat /proc/$pid/autogroup)" "$group"
     done
 }
 all="IDLE:19:5:idle BELOW_NORMAL:10:0:11 ABOVE_NORMAL:-6:0:381 HIGH:-11:0:1164 REALTIME:-19:0:7007 NORMAL:0:0:"
@@ -77,7 +82,7 @@ report app
 usr systemd-run -q --user --unit=tolv-weighed --property=Type=exec /tmp/tolvf 1000 && wait_for tolvf && f=$p
 usr systemctl --user set-property --runtime tolv-weighed.service CPUWeight=100
 expect "the user's own tolv" "$(usr $T tolvf IDLE 2>&1; echo "exit $?"; unit $(cg $f) usr systemctl --user)" "exit 0
-idle/0/1"
+$idle"
 apply tolvf $f 1 usr systemctl --user -- IDLE:19:5:idle HIGH:-11:0:1164 NORMAL:0:0:-
 report app-with-weight
 

@@ -1,14 +1,16 @@
 #!/bin/sh
-# run.sh TOLV SCRIPT [FILE...]: boots Debian 12 under qemu (TCG), its root in the initramfs that
-# scripts/vm-image.sh makes, with a second archive on it: TOLV, SCRIPT and the FILEs in /opt/tolv
-# and a unit that runs SCRIPT as root once the system is up, then powers off. SCRIPT's lines that
-# start with "case " come back on the serial console; each is printed, then the count.
-# TOLV_VM_LOG keeps the whole console there; TOLV_VM_TIMEOUT bounds the boot (600 s). Exit 77 where qemu or the image cannot be had.
-[ $# -ge 2 ] || { echo "usage: run.sh TOLV SCRIPT [FILE...]" >&2; exit 2; }
+# run.sh RELEASE TOLV SCRIPT [FILE...]: boots Debian RELEASE (12 or 13) under qemu (TCG), its root in
+# the initramfs that scripts/vm-image.sh makes, with a second archive on it: TOLV, SCRIPT and the
+# FILEs in /opt/tolv and a unit that runs SCRIPT as root once the system is up, then powers off.
+# SCRIPT's lines that start with "case " come back on the serial console; each is printed, then the
+# count. TOLV_VM_LOG keeps the whole console there; TOLV_VM_TIMEOUT bounds the boot (600 s). Exit 77
+# where qemu or the image cannot be had.
+[ $# -ge 3 ] || { echo "usage: run.sh RELEASE TOLV SCRIPT [FILE...]" >&2; exit 2; }
+release=$1 && shift
 command -v qemu-system-x86_64 >/dev/null || { echo "SKIP: no qemu-system-x86_64 (package qemu-system-x86)"; exit 77; }
 here=$(cd "$(dirname "$0")" && pwd) work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-image=$(sh "$here/../../scripts/vm-image.sh" 2>"$work/image.log") ||
-    { tail -5 "$work/image.log"; echo "SKIP: the Debian 12 image cannot be made here"; exit 77; }
+image=$(sh "$here/../../scripts/vm-image.sh" "$release" 2>"$work/image.log") ||
+    { tail -5 "$work/image.log"; echo "SKIP: the Debian $release image cannot be made here"; exit 77; }
 mkdir -p "$work/o/opt/tolv" "$work/o/etc/systemd/system/multi-user.target.wants" && cp "$1" "$work/o/opt/tolv/tolv" &&
     cp "$2" "$work/o/opt/tolv/run" && shift 2 && { [ $# = 0 ] || cp "$@" "$work/o/opt/tolv/"; } || exit 1
 cat >"$work/o/etc/systemd/system/tolv-vm.service" <<UNIT
