@@ -54,9 +54,10 @@ static PROCESS_INFORMATION Start(const wchar_t *pszApp, std::wstring cmd)
     return pi;
 }
 
-// The standard icon the tool's thread loaded since the log had lSince bytes. A 32-bit process under
-// WoW64 cannot load it (Wine 8 fails LoadIcon there), so its box's icon control stays empty: which
-// icon the box asked for is what both builds can show.
+// The box's own standard icon, the first one other than IDI_APPLICATION (#7f00) that the tool's thread
+// loaded since the log had lSince bytes: Wine 8 loads only the box's (and under WoW64 fails that load,
+// so its icon control stays empty), Wine 10 loads the box's and then IDI_APPLICATION for the dialog.
+// Which icon the box asked for is what every build and version can show.
 static std::string LoadedIcon(const char *pszLog, long lSince, DWORD dwThread)
 {
     std::string kind = "icon not loaded";
@@ -64,10 +65,11 @@ static std::string LoadedIcon(const char *pszLog, long lSince, DWORD dwThread)
     snprintf(szPrefix, sizeof szPrefix, "%04lx:trace:cursor:LoadIconW ", dwThread);
     FILE *f = fopen(pszLog, "rb");
     if (f && fseek(f, lSince, SEEK_SET) == 0)
-        while (fgets(szLine, sizeof szLine, f))
+        while (kind == "icon not loaded" && fgets(szLine, sizeof szLine, f))
             if (const char *pId = strncmp(szLine, szPrefix, strlen(szPrefix)) ? NULL : strstr(szLine, ", #"))
                 kind = !strncmp(pId, ", #7f04", 7)   ? "information"
                        : !strncmp(pId, ", #7f01", 7) ? "error"
+                       : !strncmp(pId, ", #7f00", 7) ? kind
                                                      : pId;
     if (f) fclose(f);
     return kind;
