@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds every target (the native port, the
 # 32-bit Windows exe and its 64-bit test twin, each with the Wine test driver),
-# builds the packages and runs every test.
+# builds the packages and runs every test; then the same once more in a fresh
+# root of the other Debian release, 12 or 13 (scripts/other-release.sh), unless
+# TOLV_OTHER_RELEASE=no. Fails if either run fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -21,4 +23,9 @@ cmake --build --preset native
 # The packages too: the pkg tests pack the same trees again and inspect them.
 bash scripts/package.sh
 
-ctest --preset native
+status=0
+ctest --preset native || status=1
+if [ "${TOLV_OTHER_RELEASE:-yes}" != no ]; then
+    bash scripts/other-release.sh || status=1
+fi
+exit $status

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Runs the test command once more in a fresh root of the other Debian release (on Debian 12, a
+# Debian 13; on Debian 13, a Debian 12), with the last commit cloned into it: a root that
+# mmdebstrap made with every package the tests need, kept in the cache beside the Wine DLLs and
+# the VM images and laid under an overlay that is thrown away after the run, so that each run
+# starts from the same fresh root and a second run fetches nothing. The root is the root of a
+# mount and PID namespace of its own (pivot_root; a chroot would be refused user namespaces),
+# with the host's /sys and /dev and the cache; what the tests fetch there lands in the cache too.
+# Needs root. Prints what the test command prints there, and exits with its code.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+
+case $(. /etc/os-release && echo "$VERSION_ID") in
+12) release=13 suite=trixie ;;
+13) release=12 suite=bookworm ;;
+*) echo "other-release: this is neither Debian 12 nor 13" >&2 && exit 1 ;;
+esac
+cache=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}
+version=1
+packages=$(printf '%s,' "${TOLV_TEST_PACKAGES[@]}")
+key=$(printf '%s %s' "$version" "$packages" | sha256sum | cut -c1-12)
+lower=$cache/root-debian$release-$key
+mkdir -p "$cache"
+
+if [ ! -d "$lower" ]; then
+    mirror=$(sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' /etc/apt/sources.list \
+        /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1)
+    echo "Making a Debian $release root with the test packages from $mirror into $lower"
+    tmp=$(mktemp -d "$cache/root-tmp.XXXXXX") && trap 'rm -rf "$tmp"' EXIT
+    # Recommends stay out, as the test command's own installs leave them out.
+    mmdebstrap --quiet --variant=minbase --include="${packages%,}" --aptopt='APT::Install-Recommends "false"' \
+        --customize-hook='rm -rf "$1"/var/cache/apt/archives/*.deb' "$suite" "$tmp/root" "$mirror"
+    mv -T "$tmp/root" "$lower"
+fi
+
+work=$(mktemp -d "$cache/leg.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/upper" "$work/work" "$work/root"
+git clone --quiet --no-hardlinks "$PWD" "$work/clone"
+echo "Debian $release: the test command on $(git -C "$work/clone" log -1 --format='%h %s')"
+
+# In the new namespaces: the overlay becomes the root, the clone and the host's resolver in it.
+unshare --mount --pid --fork --kill-child --propagation private bash -euc '
+    work=$1 lower=$2 cache=$3 r=$1/root
+    mount -t overlay overlay -o "lowerdir=$lower,upperdir=$work/upper,workdir=$work/work" "$r"
+    mount -t proc proc "$r/proc"
+    mount --rbind /sys "$r/sys"
+    mount --rbind /dev "$r/dev"
+    mount -t tmpfs -o mode=755 tmpfs "$r/run"
+    mkdir -p "$r/var/cache/tolvenar" "$r/root/tolvenar" "$r/.host"
+    mount --bind "$cache" "$r/var/cache/tolvenar"
+    cp -a "$work/clone/." "$r/root/tolvenar/"
+    cp -L /etc/resolv.conf "$r/etc/resolv.conf"
+    cd "$r" && pivot_root . .host && umount -l /.host && rmdir /.host
+    cd /root/tolvenar
+    exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" \
+        TOLV_CACHE=/var/cache/tolvenar TOLV_OTHER_RELEASE=no bash scripts/test.sh
+' leg "$work" "$lower" "$cache"
