@@ -25,7 +25,7 @@ mkdir -p "$cache"
 
 if [ ! -d "$lower" ]; then
     mirror=$(sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' /etc/apt/sources.list \
-        /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1)
+        /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1 || true)
     echo "Making a Debian $release root with the test packages from $mirror into $lower"
     tmp=$(mktemp -d "$cache/root-tmp.XXXXXX") && trap 'rm -rf "$tmp"' EXIT
     # Recommends stay out, as the test command's own installs leave them out.
