@@ -67,6 +67,10 @@ set(TOLV_MAINTAINER "Tolvenar Project <tolvenar@example.org>" CACHE STRING
 # What `cmake --install` and the .deb share.
 install(TARGETS tolv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT bin)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT bin)
+# Where bash-completion loads a command's completion from, the first time the
+# command is completed (pkg-config's completionsdir of bash-completion).
+install(FILES src/platform/linux/tolv.bash-completion RENAME tolv
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT bin)
 # What only `cmake --install` puts: the page as written and the license as is.
 install(FILES man/tolv.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT plain)
 install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT plain)

@@ -36,14 +36,15 @@ TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev p
 
 # Everything the whole test suite needs: the cross compilers for the Windows
 # exe and its 64-bit test twin, Wine to run them, PE tools, sanitizer and
-# fuzzer runtimes, valgrind, what the integration tests call, and the tools
+# fuzzer runtimes, valgrind, what the integration tests call (bash-completion
+# loads the completion there), and the tools
 # that build and check the packages (git clones the commit that is packed twice),
 # and qemu with what makes the Debian images that the VM tests boot. Each name
 # is one that Debian 12 and 13 both have (libclang-rt-dev is clang's own version).
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-dev clang-format valgrind strace procps util-linux mount python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
-    dpkg-dev lintian groff man-db unzip git locales
+    dpkg-dev lintian groff man-db unzip git locales bash-completion
     qemu-system-x86 mmdebstrap cpio zstd gzip)
 
 # The Wine tests run the exe in the code pages these give: 932, 936, 949 and UTF-8 (65001, as Wine

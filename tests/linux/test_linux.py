@@ -337,6 +337,30 @@ def scan():
     assert reads <= 2 * 61, "%d stat reads for a tree of 61 processes" % reads
 
 
+def offers(*words):  # what tolv's completion offers for the last word, loaded after bash-completion's helpers
+    script = os.path.join(os.path.dirname(__file__), "..", "..", "src", "platform", "linux", "tolv.bash-completion")
+    drive = 'source /usr/share/bash-completion/bash_completion && source "$0"; COMP_WORDS=(tolv "$@"); ' \
+            'COMP_CWORD=$#; COMP_LINE="tolv $*"; COMP_POINT=${#COMP_LINE}; ' \
+            '_tolv tolv "${@: -1}" "${COMP_WORDS[-2]}"; [[ ${COMPREPLY[*]} ]] && printf "%s\\n" "${COMPREPLY[@]}"'
+    return subprocess.run(["bash", "--norc", "-c", drive, script, *words], stdout=PIPE, text=True).stdout.splitlines()
+
+
+def completion():
+    """The first word completes to a process's whole name over 15 bytes, from argv[0], else the exe, even deleted;
+    once for two processes; quoted so that bash hands tolv one word, blank and all, that names it. The second word
+    completes to the priority words, and no word after it."""
+    skip_unless(os.path.exists("/usr/share/bash-completion/bash_completion"), "no bash-completion")
+    stem = name("sp ace", 20)
+    first = min(start(stem[:15] + "-exe", argv0=stem).pid for _ in range(2))  # argv[0] is taken before the exe
+    [word] = offers(stem[:2])
+    check(first, 19, tolv("IDLE", command=["bash", "-c", '"$0" %s "$1"' % word, TOLV]))
+    start(name("exe", 20), argv0="other")
+    os.remove(os.path.join(DIR, name("exe", 20)))  # the link then ends in " (deleted)"
+    eq(offers(name("exe")), [name("exe", 20)])
+    eq(sorted(offers(word, "")), sorted([cls for cls, _ in CLASSES] + ["HIGHEST"]))
+    eq(offers(word, "IDLE", ""), [])
+
+
 try:
     skip_unless(shutil.which("strace") or CASE not in ("walk_cost", "kthreads", "session", "scan"), "no strace")
     globals()[CASE]()  # each case is the function of its name
