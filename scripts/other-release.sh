@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Runs the test command once more in a fresh root of the other Debian release (on Debian 12, a
+# other-release.sh [COMMAND...]: runs COMMAND (the test command, scripts/test.sh, where none is
+# given) in the project's folder in a fresh root of the other Debian release (on Debian 12, a
 # Debian 13; on Debian 13, a Debian 12), with the last commit cloned into it: a root that
 # mmdebstrap made with every package the tests need, kept in the cache beside the Wine DLLs and
 # the VM images and laid under an overlay that is thrown away after the run, so that each run
 # starts from the same fresh root and a second run fetches nothing. The root is the root of a
 # mount and PID namespace of its own (pivot_root; a chroot would be refused user namespaces),
 # with the host's /sys and /dev and the cache; what the tests fetch there lands in the cache too.
-# Needs root. Prints what the test command prints there, and exits with its code.
+# Needs root. Prints what the command prints there, and exits with its code.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -38,7 +39,8 @@ work=$(mktemp -d "$cache/leg.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/upper" "$work/work" "$work/root"
 git clone --quiet --no-hardlinks "$PWD" "$work/clone"
-echo "Debian $release: the test command on $(git -C "$work/clone" log -1 --format='%h %s')"
+[ $# -gt 0 ] || set -- bash scripts/test.sh
+echo "Debian $release: $* on $(git -C "$work/clone" log -1 --format='%h %s')"
 
 # In the new namespaces: the overlay becomes the root, the clone and the host's resolver in it.
 unshare --mount --pid --fork --kill-child --propagation private bash -euc '
@@ -55,5 +57,5 @@ unshare --mount --pid --fork --kill-child --propagation private bash -euc '
     cd "$r" && pivot_root . .host && umount -l /.host && rmdir /.host
     cd /root/tolvenar
     exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" \
-        TOLV_CACHE=/var/cache/tolvenar TOLV_OTHER_RELEASE=no bash scripts/test.sh
-' leg "$work" "$lower" "$cache"
+        TOLV_CACHE=/var/cache/tolvenar TOLV_OTHER_RELEASE=no "${@:4}"
+' leg "$work" "$lower" "$cache" "$@"
