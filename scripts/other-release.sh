@@ -32,7 +32,9 @@ if [ ! -d "$lower" ]; then
     # Recommends stay out, as the test command's own installs leave them out.
     mmdebstrap --quiet --variant=minbase --include="${packages%,}" --aptopt='APT::Install-Recommends "false"' \
         --customize-hook='rm -rf "$1"/var/cache/apt/archives/*.deb' "$suite" "$tmp/root" "$mirror"
-    mv -T "$tmp/root" "$lower"
+    # A root made for another package list is of no further use.
+    rm -rf "$cache/root-debian$release-"*
+    mv -T "$tmp/root" "$lower" && rmdir "$tmp"
 fi
 
 work=$(mktemp -d "$cache/leg.XXXXXX")
