@@ -9,8 +9,10 @@ set(CMAKE_CXX_STANDARD_LIBRARIES "")
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The i686 symbol of a WINAPI function without arguments.
   set(TOLV_ENTRY _TolvStartup@0)
+  set(TOLV_MANIFEST_ARCH x86)
 else()
   set(TOLV_ENTRY TolvStartup)
+  set(TOLV_MANIFEST_ARCH amd64)
 endif()
 
 # No C runtime to set up a stack guard; each function in its own section, so
@@ -20,8 +22,12 @@ target_compile_options(tolv_core PRIVATE ${TOLV_WIN_CODEGEN})
 
 # The record's numbers and strings come from project(... VERSION).
 configure_file(res/version.h.in ${CMAKE_CURRENT_BINARY_DIR}/res/version.h @ONLY)
-# windres reports no dependencies, so name the icon it embeds.
-set_source_files_properties(res/tolv.rc PROPERTIES OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/res/tolv.ico)
+# The manifest names the exe and the Common Controls it loads by the exe's
+# architecture: with another, Windows does not start it and Wine 8 shows no box.
+configure_file(res/tolv.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/res/tolv.manifest @ONLY)
+# windres reports no dependencies, so name the files it embeds.
+set_source_files_properties(res/tolv.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_CURRENT_SOURCE_DIR}/res/tolv.ico;${CMAKE_CURRENT_BINARY_DIR}/res/tolv.manifest")
 
 add_executable(tolv WIN32 src/app/Entry.cpp res/tolv.rc)
 target_include_directories(tolv PRIVATE $<$<COMPILE_LANGUAGE:RC>:${CMAKE_CURRENT_BINARY_DIR}/res>)
