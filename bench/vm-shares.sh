@@ -1,12 +1,12 @@
 #!/bin/sh
-# The share of one CPU that IDLE, HIGH and NORMAL (after IDLE) give a process in a stock Debian 12,
-# booted once under qemu by tests/vm/run.sh: two CPU-bound loops pinned to the guest's CPU 0, the
+# The share of one CPU that IDLE, HIGH and NORMAL (after IDLE) give a process in a stock Debian 12
+# and 13, each booted once under qemu by tests/vm/run.sh: two CPU-bound loops pinned to the guest's CPU 0, the
 # target's share of their CPU time (utime + stime) over SECONDS, in three set-ups: two apps in
 # the user's app.slice; two login sessions of one user; a system service (the target) against a
 # login session. Each class is run by this tolv and, in the same boot, by the tolv of commit
 # CONTROL, built apart from the work tree as shares.sh builds it.
 #
-# Usage: bench/vm-shares.sh [-s SECONDS] [-c CONTROL] [-t TOLV]   (as root)
+# Usage: bench/vm-shares.sh [-s SECONDS] [-c CONTROL] [-t TOLV] [-r "RELEASE..."]   (as root)
 # Inside the guest this same file is the script that run.sh's unit starts.
 if [ "$0" = /opt/tolv/run ]; then
     seconds=$(cat /opt/tolv/seconds) n=0
@@ -46,9 +46,9 @@ if [ "$0" = /opt/tolv/run ]; then
     exit 0
 fi
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd) seconds=4 control=99f2ab0 tolv=$root/build/native/tolv
-while getopts s:c:t: opt; do
-    case $opt in s) seconds=$OPTARG ;; c) control=$OPTARG ;; t) tolv=$OPTARG ;; *) exit 2 ;; esac
+root=$(cd "$(dirname "$0")/.." && pwd) seconds=4 control=99f2ab0 tolv=$root/build/native/tolv releases="12 13"
+while getopts s:c:t:r: opt; do
+    case $opt in s) seconds=$OPTARG ;; c) control=$OPTARG ;; t) tolv=$OPTARG ;; r) releases=$OPTARG ;; *) exit 2 ;; esac
 done
 [ -x "$tolv" ] || { echo "vm-shares: no $tolv; build it first (cmake --preset native && cmake --build --preset native)" >&2; exit 2; }
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
@@ -57,12 +57,15 @@ git -C "$root" archive --prefix=control/ "$control" | tar -x -C "$work"
 cp "$work/control/build/native/tolv" "$work/control.bin" && mkdir "$work/in" && mv "$work/control.bin" "$work/in/control"
 printf 'int main(void) { for (volatile unsigned long i = 0;; i++) ; }\n' >"$work/spin.c" && cc -O2 -o "$work/in/spin" "$work/spin.c"
 echo "$seconds" >"$work/in/seconds"
-TOLV_VM_TIMEOUT=1200 sh "$root/tests/vm/run.sh" "$tolv" "$0" "$work/in/control" "$work/in/spin" "$work/in/seconds" >"$work/out" || true
-grep -q '^note share' "$work/out" || { cat "$work/out"; exit 1; }
-echo "target's share of the guest's CPU 0 against a second loop, in per cent, $seconds s each; NORMAL is IDLE, then NORMAL"
-echo "| set-up | tolv | before | IDLE | HIGH | NORMAL |"
-echo "|---|---|---|---|---|---|"
-sed -n 's/^note share //p' "$work/out" | while read -r setup build values; do
-    [ $build = control ] && build="$control (control)"
-    echo "| $setup | $build | $(echo "$values" | sed 's/ / | /g') |"
+for release in $releases; do
+    TOLV_VM_TIMEOUT=1200 sh "$root/tests/vm/run.sh" $release "$tolv" "$0" "$work/in/control" "$work/in/spin" \
+        "$work/in/seconds" >"$work/out" || true
+    grep -q '^note share' "$work/out" || { cat "$work/out"; exit 1; }
+    echo "Debian $release: target's share of the guest's CPU 0 against a second loop, in per cent, $seconds s each; NORMAL is IDLE, then NORMAL"
+    echo "| set-up | tolv | before | IDLE | HIGH | NORMAL |"
+    echo "|---|---|---|---|---|---|"
+    sed -n 's/^note share //p' "$work/out" | while read -r setup build values; do
+        [ $build = control ] && build="$control (control)"
+        echo "| $setup | $build | $(echo "$values" | sed 's/ / | /g') |"
+    done
 done
