@@ -30,12 +30,12 @@ ln -s ../tolv-vm.service "$work/o/etc/systemd/system/multi-user.target.wants/"
 timeout "${TOLV_VM_TIMEOUT:-600}" qemu-system-x86_64 -accel tcg -m 2G -smp 2 -nographic -no-reboot -monitor none \
     -serial file:"$work/serial.log" -kernel "$(echo "$image" | head -1)" -initrd "$work/initrd" \
     -append "console=ttyS0 rdinit=/lib/systemd/systemd quiet systemd.show_status=0 systemd.mask=serial-getty@ttyS0.service" \
-    >"$work/qemu.log" 2>&1 || { cat "$work/qemu.log"; echo "qemu failed or timed out"; }
+    >"$work/qemu.log" 2>&1 || { cat "$work/qemu.log"; echo "qemu failed or timed out"; broken=1; }
 [ -z "$TOLV_VM_LOG" ] || cp "$work/serial.log" "$TOLV_VM_LOG"
 tr -d '\r' <"$work/serial.log" | grep -aE '^(case|note) ' >"$work/cases"
 cat "$work/cases"
-[ -s "$work/cases" ] || { echo "no case line on the console; its end:"; tail -30 "$work/serial.log"; }
+grep -q '^case ' "$work/cases" || { echo "no case line on the console; its end:"; tail -30 "$work/serial.log"; broken=1; }
 passed=$(grep -c '^case .*: ok$' "$work/cases") failed=$(grep -c '^case .*: FAIL' "$work/cases") skipped=$(grep -c '^case .*: skip' "$work/cases")
-[ -s "$work/cases" ] || failed=1
+failed=$((failed + ${broken:-0}))
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ]
