@@ -3,8 +3,8 @@
 # list (Toolhelp) with the liveness and executable name of its entries,
 # process handles and priority classes, the groups the classes reach (the
 # rule that guards them, the choice of group, the session's autogroup, the
-# systemd unit), the command line and exit, the notices; ProcFiles holds the
-# /proc helpers and error codes they share.
+# systemd unit and the bus to its manager), the command line and exit, the
+# notices; ProcFiles holds the /proc helpers and error codes they share.
 set(TOLV_LINUX_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Handles.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ProcFiles.cpp
@@ -16,6 +16,7 @@ set(TOLV_LINUX_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/CpuGroup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Autogroup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/UnitWeight.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ManagerBus.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Arguments.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/MessageBox.cpp)
 

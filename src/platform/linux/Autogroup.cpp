@@ -3,7 +3,6 @@
 // a class must move the group to take effect against the rest of the
 // machine. The group is the whole session's, so the rule of GroupRule.h
 // guards it.
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -19,47 +18,28 @@
 #define WRITE_PAUSE_NS 1000000L
 #define WRITE_WAIT_NS 1000000000LL
 
-// The group's name and nice from an autogroup file; FALSE where the process
-// is in no autogroup (the root group shows nothing) or the file is unreadable.
-static BOOL ReadGroup(int fdDir, const char *lpszPath, char *lpszGroup, int *lpnNice)
+// The nice of the group in an autogroup file; FALSE where the process is in
+// no autogroup (the root group shows nothing) or the file is unreadable.
+static BOOL ReadGroupNice(int fdDir, const char *lpszPath, int *lpnNice)
 {
     char szBuf[128];
     if (ReadSmallFile(fdDir, lpszPath, szBuf, sizeof(szBuf)) <= 0)
         return FALSE;
-    char *lpszNice = strstr(szBuf, " nice ");
-    if (szBuf[0] != '/' || lpszNice == NULL || lpszNice - szBuf >= 63)
+    const char *lpszNice = strstr(szBuf, " nice ");
+    if (szBuf[0] != '/' || lpszNice == NULL)
         return FALSE;
-    *lpszNice = '\0';
-    strcpy(lpszGroup, szBuf);
     *lpnNice = atoi(lpszNice + 6);
     return TRUE;
 }
 
-// Whether the process is in the group: FALSE also where it is gone.
-static BOOL IsInGroup(const char *lpszGroup, pid_t pid)
-{
-    char szPath[64], szGroup[64];
-    int nNice;
-    PidPath(szPath, "/proc/", pid, "/autogroup");
-    return ReadGroup(AT_FDCWD, szPath, szGroup, &nNice) && strcmp(szGroup, lpszGroup) == 0;
-}
-
-static BOOL IsForeignMember(GROUP_RULE *lpRule, const char *lpszGroup, pid_t pid)
-{
-    return !IsAllowed(lpRule, pid) && IsInGroup(lpszGroup, pid) && IsForeign(lpRule, pid);
-}
-
-// The cheap check first: a sibling of the target in its group, such as a
+// The cheap check first: a sibling of the target in its session, such as a
 // second command of the same shell, or one of a pipeline.
-static BOOL HasForeignSibling(GROUP_RULE *lpRule, const char *lpszGroup, pid_t pidParent)
+static BOOL HasForeignSibling(GROUP_RULE *lpRule, pid_t pidParent)
 {
-    char szPath[64], szBuf[128];
-    PidPath(szPath, "/proc/", pidParent, "/task/");
-    size_t cch = strlen(szPath);
-    PidPath(szPath + cch, "", pidParent, "/children");
+    char szBuf[128];
     // The first few will do, and the kernel makes the list as it is read, at a
     // cost that shows with a thousand children: the full scan finds the rest.
-    if (ReadSmallFile(AT_FDCWD, szPath, szBuf, sizeof(szBuf)) < 0)
+    if (ReadChildren(pidParent, szBuf, sizeof(szBuf)) < 0)
         return FALSE;
     for (char *p = szBuf; *p != '\0';) {
         char *lpszEnd;
@@ -67,54 +47,17 @@ static BOOL HasForeignSibling(GROUP_RULE *lpRule, const char *lpszGroup, pid_t p
         if (lpszEnd == p || *lpszEnd != ' ')
             break; // the end, or a number cut at the buffer's end
         p = lpszEnd + 1;
-        if (IsForeignMember(lpRule, lpszGroup, pid))
+        if (IsForeignMember(lpRule, pid))
             return TRUE;
     }
     return FALSE;
 }
 
-// Whether the process ID was handed out after pidFrom up to pidTo, numbers
-// wrapping past the largest back to the smallest.
-static BOOL IsNewPid(pid_t pid, pid_t pidFrom, pid_t pidTo)
+// The session's processes, each of /proc whose stat record names it: the
+// group is the session's, which a fork keeps and setsid leaves for a new one.
+static BOOL HasForeignInSession(const GROUP_LIST *lpList, GROUP_RULE *lpRule)
 {
-    return pidFrom <= pidTo ? pid > pidFrom && pid <= pidTo : pid > pidFrom || pid <= pidTo;
-}
-
-// Every process of /proc in the group, or those among them started after
-// pidFrom up to pidTo where pidFrom is not -1.
-static BOOL ScanForForeign(GROUP_RULE *lpRule, const char *lpszGroup, pid_t pidFrom, pid_t pidTo)
-{
-    DIR *lpProcDir = opendir("/proc");
-    if (lpProcDir == NULL)
-        return TRUE;
-    BOOL bForeign = FALSE;
-    struct dirent *lpEntry;
-    while (!bForeign && (errno = 0, lpEntry = readdir(lpProcDir)) != NULL) {
-        pid_t pid;
-        if (ParsePid(lpEntry->d_name, &pid) && (pidFrom < 0 || IsNewPid(pid, pidFrom, pidTo)))
-            bForeign = IsForeignMember(lpRule, lpszGroup, pid);
-    }
-    bForeign |= lpEntry == NULL && errno != 0; // a list cut short may hide one
-    closedir(lpProcDir);
-    return bForeign;
-}
-
-// The full scan, then the processes started meanwhile until none was: a
-// foreign one may leave a child on a number the scan had passed and end.
-static BOOL HasForeignMember(GROUP_RULE *lpRule, const char *lpszGroup)
-{
-    pid_t pidFrom = LastPid();
-    if (pidFrom < 0 || ScanForForeign(lpRule, lpszGroup, -1, 0))
-        return TRUE;
-    for (int i = 0; i < SCAN_TRIES; i++) {
-        pid_t pidTo = LastPid();
-        if (pidTo == pidFrom)
-            return FALSE;
-        if (pidTo < 0 || ScanForForeign(lpRule, lpszGroup, pidFrom, pidTo))
-            return TRUE;
-        pidFrom = pidTo;
-    }
-    return TRUE;
+    return HasForeignSibling(lpRule, lpList->pidParent) || HasForeignInProc(lpRule, -1, 0);
 }
 
 static long long Now(void)
@@ -145,15 +88,11 @@ static DWORD WriteGroupNice(int fdProcDir, int nNice)
 
 DWORD SetSessionGroup(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, int nNice)
 {
-    // Static: the remembered verdicts make the record too large for the stack.
-    static GROUP_RULE rule;
-    char szGroup[64];
+    GROUP_LIST list = {HasForeignInSession, lpInfo->dwSession, NULL, (pid_t)lpInfo->dwParent, -1};
     int nNow;
-    // No group (the root one, or a kernel without them), or nothing to change.
-    if (!ReadGroup(lpProc->fdProcDir, "autogroup", szGroup, &nNow) || nNow == nNice)
-        return ERROR_SUCCESS;
-    if (!InitGroupRule(&rule, lpProc->pid, lpInfo->dwSession, NULL) ||
-        HasForeignSibling(&rule, szGroup, (pid_t)lpInfo->dwParent) || HasForeignMember(&rule, szGroup))
+    // No group (the root one, or a kernel without them), nothing to change, or others in it.
+    if (!ReadGroupNice(lpProc->fdProcDir, "autogroup", &nNow) || nNow == nNice ||
+        !IsGroupOwn(lpProc->pid, &list))
         return ERROR_SUCCESS;
     return WriteGroupNice(lpProc->fdProcDir, nNice);
 }

@@ -53,13 +53,16 @@ static BOOL ProcHidesProcesses(void)
     return bHides;
 }
 
-// Whether the root's children of cgroup v2 get the cpu controller.
-static BOOL RootPassesCpu(void)
+// Whether the root's children of cgroup v2 get the cpu controller: 1 or 0,
+// or -1 where this mount namespace shows no cgroup file system (a chroot, a
+// container's own /sys).
+static int RootPassesCpu(void)
 {
     char szControllers[256];
-    return ReadSmallFile(AT_FDCWD, "/sys/fs/cgroup/cgroup.subtree_control", szControllers,
-                         sizeof(szControllers)) >= 0 &&
-           (strstr(szControllers, "cpu ") != NULL || strstr(szControllers, "cpu\n") != NULL);
+    if (ReadSmallFile(AT_FDCWD, "/sys/fs/cgroup/cgroup.subtree_control", szControllers,
+                      sizeof(szControllers)) < 0)
+        return -1;
+    return strstr(szControllers, "cpu ") != NULL || strstr(szControllers, "cpu\n") != NULL;
 }
 
 // The cpu group of the process, from its cgroup file: the root one (cgroup
@@ -86,8 +89,11 @@ static CPU_GROUP ReadCpuGroup(int fdProcDir, char *lpszCgroup, size_t cbCgroup)
             if (strcmp(lpszName, "cpu") == 0)
                 return strcmp(lpszPath, "/") == 0 ? CPU_GROUP_ROOT : CPU_GROUP_NONE;
     }
-    if (lpszUnified == NULL || strcmp(lpszUnified, "/") == 0 || !RootPassesCpu())
+    if (lpszUnified == NULL || strcmp(lpszUnified, "/") == 0)
         return CPU_GROUP_ROOT;
+    int nPasses = RootPassesCpu();
+    if (nPasses <= 0)
+        return nPasses == 0 ? CPU_GROUP_ROOT : CPU_GROUP_NONE; // a group unseen is left alone
     // A weight of its own: its parent passes the cpu controller down.
     const char *lpszLeaf = strrchr(lpszUnified, '/');
     size_t cchLeaf = strlen(lpszLeaf);

@@ -1,5 +1,6 @@
 // Who counts as the target's own in its group: the target, what it started,
-// what waits for it in its session, and this tool with what waits for it.
+// what waits for it in its group, and this tool with what waits for it.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -7,6 +8,36 @@
 #include <unistd.h>
 
 #include "GroupRule.h"
+
+// Verdicts remembered at first; the table doubles whenever it is three quarters full.
+#define FIRST_SLOTS 4096
+// Looks at the numbers handed out meanwhile this often before giving the group up.
+#define SCAN_TRIES 64
+// More numbers handed out than this during one look are found by a listing of /proc.
+#define MAX_NEW_PIDS 4096
+#define LAST_PID_FILE "/proc/sys/kernel/ns_last_pid"
+
+// A remembered verdict: foreign, or how many generations below the target.
+#define VERDICT_FOREIGN (-1)
+#define NO_VERDICT (-2)
+
+struct VERDICT {
+    pid_t pid; // 0 in an empty slot
+    int nDepth;
+};
+
+struct GROUP_RULE {
+    pid_t pidTarget;
+    DWORD dwSession;
+    const char *lpszCgroup;        // a unit's cgroup; null for the session's autogroup
+    pid_t aAllowed[2 * MAX_CHAIN]; // the target's chain, then this tool's
+    int cAllowed;
+    int cTargetChain;    // the target and its ancestors in its group: the first entries
+    VERDICT *lpVerdicts; // null without memory: then every walk goes the whole way up
+    int cSlots;          // a power of two
+    int cVerdicts;
+    pid_t pidFirst, pidNow; // numbers handed out after the first up to now: remembered verdicts may be stale
+};
 
 // Whether the process is among the first cCount allowed ones.
 static BOOL IsListed(const GROUP_RULE *lpRule, int cCount, pid_t pid)
@@ -17,7 +48,7 @@ static BOOL IsListed(const GROUP_RULE *lpRule, int cCount, pid_t pid)
     return FALSE;
 }
 
-BOOL IsAllowed(const GROUP_RULE *lpRule, pid_t pid)
+static BOOL IsAllowed(const GROUP_RULE *lpRule, pid_t pid)
 {
     return IsListed(lpRule, lpRule->cAllowed, pid);
 }
@@ -42,10 +73,8 @@ static BOOL IsInCgroup(pid_t pid, const char *lpszCgroup)
 static BOOL AddChain(GROUP_RULE *lpRule, pid_t pid, BOOL bGroupOnly)
 {
     for (int i = 0; pid > 0 && i < MAX_CHAIN && !IsAllowed(lpRule, pid); i++) {
-        char szPath[64];
         STAT_INFO info;
-        PidPath(szPath, "/proc/", pid, "/stat");
-        if (!ReadStat(AT_FDCWD, szPath, &info))
+        if (!ReadStatOf(pid, &info))
             return TRUE;
         if (bGroupOnly && (lpRule->lpszCgroup != NULL ? !IsInCgroup(pid, lpRule->lpszCgroup)
                                                       : info.dwSession != lpRule->dwSession))
@@ -56,82 +85,241 @@ static BOOL AddChain(GROUP_RULE *lpRule, pid_t pid, BOOL bGroupOnly)
     return pid <= 0 || IsAllowed(lpRule, pid);
 }
 
-BOOL InitGroupRule(GROUP_RULE *lpRule, pid_t pidTarget, DWORD dwSession, const char *lpszCgroup)
+// Sets the rule up for the target: its ancestors within its group (waiting
+// for it, as its shell does), and this tool with every one of its ancestors
+// (sudo, su and their pseudo-terminal sessions wait for it too). FALSE where
+// a chain is too deep to hold: then nothing may be changed.
+static BOOL InitGroupRule(GROUP_RULE *lpRule, pid_t pidTarget, const GROUP_LIST *lpList)
 {
     lpRule->pidTarget = pidTarget;
-    lpRule->dwSession = dwSession;
-    lpRule->lpszCgroup = lpszCgroup;
+    lpRule->dwSession = lpList->dwSession;
+    lpRule->lpszCgroup = lpList->lpszCgroup;
     lpRule->cAllowed = 0;
+    lpRule->cSlots = FIRST_SLOTS;
     lpRule->cVerdicts = 0;
-    for (int i = 0; i < VERDICT_SLOTS; i++)
-        lpRule->aVerdictPid[i] = 0;
+    lpRule->pidFirst = lpRule->pidNow = 0;
+    lpRule->lpVerdicts = (VERDICT *)calloc(FIRST_SLOTS, sizeof(VERDICT));
     BOOL bChains = AddChain(lpRule, pidTarget, TRUE);
     lpRule->cTargetChain = lpRule->cAllowed;
     return bChains && AddChain(lpRule, getpid(), FALSE);
 }
 
-// The slot of a process's verdict, or the empty slot where it would go.
-static int VerdictSlot(const GROUP_RULE *lpRule, pid_t pid)
+// Whether the process ID was handed out after pidFrom up to pidTo, numbers
+// wrapping past the largest back to the smallest.
+static BOOL IsNewPid(pid_t pid, pid_t pidFrom, pid_t pidTo)
 {
-    int i = (int)((unsigned)pid * 2654435761u % VERDICT_SLOTS);
-    while (lpRule->aVerdictPid[i] != 0 && lpRule->aVerdictPid[i] != pid)
-        i = (i + 1) % VERDICT_SLOTS;
-    return i;
+    return pidFrom <= pidTo ? pid > pidFrom && pid <= pidTo : pid > pidFrom || pid <= pidTo;
 }
 
-static void Remember(GROUP_RULE *lpRule, const pid_t *lpPids, int cPids, BOOL bForeign)
+// The slot of a process's verdict, or the empty slot where it would go.
+static VERDICT *VerdictSlot(VERDICT *lpVerdicts, int cSlots, pid_t pid)
 {
-    // A table kept three quarters empty at most stays quick to probe.
-    for (int i = 0; i < cPids && lpRule->cVerdicts < VERDICT_SLOTS * 3 / 4; i++) {
-        int iSlot = VerdictSlot(lpRule, lpPids[i]);
-        if (lpRule->aVerdictPid[iSlot] == 0)
-            lpRule->cVerdicts++;
-        lpRule->aVerdictPid[iSlot] = lpPids[i];
-        lpRule->aVerdict[iSlot] = (signed char)bForeign;
+    int i = (int)((unsigned)pid * 2654435761u & (unsigned)(cSlots - 1));
+    while (lpVerdicts[i].pid != 0 && lpVerdicts[i].pid != pid)
+        i = (i + 1) & (cSlots - 1);
+    return &lpVerdicts[i];
+}
+
+static int Recall(const GROUP_RULE *lpRule, pid_t pid)
+{
+    // 0 marks an empty slot; a number handed out again may name another process.
+    if (lpRule->lpVerdicts == NULL || pid <= 0 || IsNewPid(pid, lpRule->pidFirst, lpRule->pidNow))
+        return NO_VERDICT;
+    const VERDICT *lpSlot = VerdictSlot(lpRule->lpVerdicts, lpRule->cSlots, pid);
+    return lpSlot->pid == pid ? lpSlot->nDepth : NO_VERDICT;
+}
+
+// Twice the slots, so that a table at most three quarters full stays quick to probe.
+static BOOL Grow(GROUP_RULE *lpRule)
+{
+    int cSlots = lpRule->cSlots * 2;
+    VERDICT *lpGrown = (VERDICT *)calloc((size_t)cSlots, sizeof(VERDICT));
+    if (lpGrown == NULL)
+        return FALSE;
+    for (int i = 0; i < lpRule->cSlots; i++)
+        if (lpRule->lpVerdicts[i].pid != 0)
+            *VerdictSlot(lpGrown, cSlots, lpRule->lpVerdicts[i].pid) = lpRule->lpVerdicts[i];
+    free(lpRule->lpVerdicts);
+    lpRule->lpVerdicts = lpGrown;
+    lpRule->cSlots = cSlots;
+    return TRUE;
+}
+
+static void Remember(GROUP_RULE *lpRule, pid_t pid, int nDepth)
+{
+    if (lpRule->lpVerdicts == NULL || (lpRule->cVerdicts >= lpRule->cSlots / 4 * 3 && !Grow(lpRule)))
+        return;
+    VERDICT *lpSlot = VerdictSlot(lpRule->lpVerdicts, lpRule->cSlots, pid);
+    if (lpSlot->pid == 0)
+        lpRule->cVerdicts++;
+    lpSlot->pid = pid;
+    lpSlot->nDepth = nDepth;
+}
+
+// Remembers the children of the first thread of one of the target's own,
+// which lie a generation below it: then a family costs two reads, not one per
+// member. Those past the buffer's end, or another thread's, are judged apart.
+static void RememberChildren(GROUP_RULE *lpRule, pid_t pidParent, int nDepth)
+{
+    char szBuf[16384];
+    if (ReadChildren(pidParent, szBuf, sizeof(szBuf)) < 0)
+        return;
+    for (char *p = szBuf;;) {
+        char *lpszEnd;
+        pid_t pid = (pid_t)strtol(p, &lpszEnd, 10);
+        if (lpszEnd == p || *lpszEnd != ' ')
+            break; // the end, or a number cut at the buffer's end
+        Remember(lpRule, pid, nDepth);
+        p = lpszEnd + 1;
     }
+}
+
+// The verdict on a process (its stat record in lpKnown, or read here): the
+// walk up its ancestors stops at the target, at a process judged before, at
+// an ancestor of the target (above which no path leads down to it), or where
+// the line cannot be followed, and every process passed is remembered with
+// its depth below the target, so that the depth decides whatever the order.
+static BOOL Judge(GROUP_RULE *lpRule, pid_t pid, const STAT_INFO *lpKnown)
+{
+    int nDepth = Recall(lpRule, pid);
+    if (IsAllowed(lpRule, pid))
+        return FALSE;
+    if (nDepth != NO_VERDICT)
+        return nDepth == VERDICT_FOREIGN;
+    STAT_INFO info;
+    if (lpKnown != NULL)
+        info = *lpKnown;
+    else if (!ReadStatOf(pid, &info))
+        return !IsGone(errno); // gone: it has no share to change
+    if (HasEnded(&info))
+        return FALSE; // nor has a zombie
+    pid_t aPath[MAX_CHAIN], pidParent = (pid_t)info.dwParent;
+    int cPath = 0;
+    for (;;) {
+        aPath[cPath++] = pid;
+        pid = (pid_t)info.dwParent;
+        if (pid == lpRule->pidTarget) {
+            nDepth = 0;
+            break;
+        }
+        if ((nDepth = Recall(lpRule, pid)) != NO_VERDICT)
+            break;
+        nDepth = VERDICT_FOREIGN;
+        // A full path not ending at the target starts more than MAX_CHAIN below it.
+        if (pid <= 0 || cPath == MAX_CHAIN || IsListed(lpRule, lpRule->cTargetChain, pid) ||
+            !ReadStatOf(pid, &info))
+            break; // the top of this PID namespace, a parent outside it, or one gone (reparented)
+    }
+    while (cPath > 0) {
+        if (nDepth != VERDICT_FOREIGN)
+            nDepth = nDepth < MAX_CHAIN ? nDepth + 1 : VERDICT_FOREIGN;
+        Remember(lpRule, aPath[--cPath], nDepth);
+    }
+    if (nDepth != VERDICT_FOREIGN)
+        RememberChildren(lpRule, pidParent, nDepth); // its siblings
+    return nDepth == VERDICT_FOREIGN;
 }
 
 BOOL IsForeign(GROUP_RULE *lpRule, pid_t pid)
 {
-    pid_t aPath[MAX_CHAIN];
-    int cPath = 0;
-    BOOL bForeign = TRUE;
-    for (;;) {
-        if (pid == lpRule->pidTarget) {
-            bForeign = FALSE;
-            break;
-        }
-        int iSlot = VerdictSlot(lpRule, pid);
-        if (lpRule->aVerdictPid[iSlot] == pid) {
-            bForeign = lpRule->aVerdict[iSlot];
-            break;
-        }
-        // Above an ancestor of the target, no path leads down to it.
-        if ((cPath > 0 && IsListed(lpRule, lpRule->cTargetChain, pid)) || cPath == MAX_CHAIN)
-            break;
-        char szPath[64];
-        STAT_INFO info;
-        PidPath(szPath, "/proc/", pid, "/stat");
-        if (!ReadStat(AT_FDCWD, szPath, &info)) {
-            if (cPath == 0 && IsGone(errno))
-                return FALSE; // gone: it has no share to change
-            break;            // an ancestor gone: reparented, so unknown
-        }
-        if (cPath == 0 && HasEnded(&info))
-            return FALSE; // a zombie has no share to change
-        aPath[cPath++] = pid;
-        pid = (pid_t)info.dwParent;
-        if (pid <= 0)
-            break; // the top of this PID namespace, or a parent outside it
+    return Judge(lpRule, pid, NULL);
+}
+
+BOOL IsForeignMember(GROUP_RULE *lpRule, pid_t pid)
+{
+    if (IsAllowed(lpRule, pid) || Recall(lpRule, pid) >= 0)
+        return FALSE; // the target's own, wherever it is
+    if (lpRule->lpszCgroup != NULL)
+        return IsInCgroup(pid, lpRule->lpszCgroup) && Judge(lpRule, pid, NULL);
+    STAT_INFO info;
+    if (!ReadStatOf(pid, &info))
+        return !IsGone(errno);
+    return info.dwSession == lpRule->dwSession && Judge(lpRule, pid, &info);
+}
+
+// The process a number names: itself, or for a thread, whose number /proc
+// also opens, the process it belongs to.
+static pid_t ProcessOf(pid_t pid)
+{
+    char szPath[64], szBuf[512];
+    PidPath(szPath, "/proc/", pid, "/status");
+    if (ReadSmallFile(AT_FDCWD, szPath, szBuf, sizeof(szBuf)) <= 0)
+        return pid;
+    const char *lpszTgid = strstr(szBuf, "\nTgid:");
+    return lpszTgid != NULL ? (pid_t)atoi(lpszTgid + 6) : pid;
+}
+
+// A number handed out meanwhile; /proc opens a thread's too, whose process is judged.
+static BOOL IsForeignNewcomer(GROUP_RULE *lpRule, pid_t pid)
+{
+    STAT_INFO info;
+    BOOL bMember = lpRule->lpszCgroup != NULL ? IsInCgroup(pid, lpRule->lpszCgroup)
+                                              : ReadStatOf(pid, &info) && info.dwSession == lpRule->dwSession;
+    return bMember && IsForeignMember(lpRule, ProcessOf(pid));
+}
+
+// A number from a file of /proc/sys/kernel, or -1.
+static pid_t ReadPidFile(const char *lpszPath)
+{
+    char szBuf[32];
+    if (ReadSmallFile(AT_FDCWD, lpszPath, szBuf, sizeof(szBuf)) <= 0)
+        return -1;
+    return (pid_t)atoi(szBuf);
+}
+
+BOOL HasForeignInProc(GROUP_RULE *lpRule, pid_t pidFrom, pid_t pidTo)
+{
+    DIR *lpProcDir = opendir("/proc");
+    if (lpProcDir == NULL)
+        return TRUE;
+    BOOL bForeign = FALSE;
+    struct dirent *lpEntry;
+    while (!bForeign && (errno = 0, lpEntry = readdir(lpProcDir)) != NULL) {
+        pid_t pid;
+        bForeign = ParsePid(lpEntry->d_name, &pid) && (pidFrom < 0 || IsNewPid(pid, pidFrom, pidTo)) &&
+                   IsForeignMember(lpRule, pid);
     }
-    Remember(lpRule, aPath, cPath, bForeign);
+    bForeign |= lpEntry == NULL && errno != 0; // a list cut short may hide one
+    closedir(lpProcDir);
     return bForeign;
 }
 
-pid_t LastPid(void)
+// Whether a number handed out after pidFrom up to pidTo names a foreign
+// process of the group.
+static BOOL HasForeignNewcomer(GROUP_RULE *lpRule, pid_t pidFrom, pid_t pidTo)
 {
-    char szBuf[32];
-    if (ReadSmallFile(AT_FDCWD, "/proc/sys/kernel/ns_last_pid", szBuf, sizeof(szBuf)) <= 0)
-        return -1;
-    return (pid_t)atoi(szBuf);
+    pid_t pidEnd = pidTo > pidFrom ? pidTo + 1 : ReadPidFile("/proc/sys/kernel/pid_max");
+    if (pidTo >= pidEnd || (pidTo > pidFrom ? pidTo - pidFrom : pidEnd - 1 - pidFrom + pidTo) > MAX_NEW_PIDS)
+        return HasForeignInProc(lpRule, pidFrom, pidTo); // as across a wrap where the largest is high
+    // Number by number: a listing of /proc is long enough for others to start processes.
+    for (pid_t pid = pidFrom; pid != pidTo;) {
+        pid = pid + 1 < pidEnd ? pid + 1 : 1;
+        if (IsForeignNewcomer(lpRule, pid))
+            return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL IsGroupOwn(pid_t pidTarget, const GROUP_LIST *lpList)
+{
+    GROUP_RULE rule;
+    BOOL bOwn = FALSE;
+    pid_t pidFrom = -1;
+    // A foreign member may leave a child on a number the list had passed and end.
+    if (InitGroupRule(&rule, pidTarget, lpList) &&
+        (rule.pidFirst = rule.pidNow = pidFrom = ReadPidFile(LAST_PID_FILE)) >= 0 &&
+        !lpList->lpfnHasForeign(lpList, &rule)) {
+        for (int i = 0; i < SCAN_TRIES && !bOwn; i++) {
+            pid_t pidTo = ReadPidFile(LAST_PID_FILE);
+            rule.pidNow = pidTo;
+            if (pidTo < 0 || (pidTo != pidFrom && HasForeignNewcomer(&rule, pidFrom, pidTo)))
+                break;
+            bOwn = pidTo == pidFrom;
+            pidFrom = pidTo;
+        }
+    }
+    // A process moved into a cgroup takes no new number: the list once more.
+    bOwn = bOwn && (lpList->lpszCgroup == NULL || !lpList->lpfnHasForeign(lpList, &rule));
+    free(rule.lpVerdicts);
+    return bOwn;
 }

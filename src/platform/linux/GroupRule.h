@@ -5,36 +5,35 @@
 
 #include "LinuxPlatform.h"
 
-// Deeper process trees than this are taken as holding a foreign process.
+// A process more generations below the target than this counts as foreign;
+// where the target's or this tool's line of waiting ancestors is longer,
+// nothing may be changed.
 #define MAX_CHAIN 64
-// Verdicts remembered per process, so that a deep tree costs a read per process.
-#define VERDICT_SLOTS 4096
 
-struct GROUP_RULE {
-    pid_t pidTarget;
-    DWORD dwSession;
-    const char *lpszCgroup;        // a unit's cgroup; null for the session's autogroup
-    pid_t aAllowed[2 * MAX_CHAIN]; // the target's chain, then this tool's
-    int cAllowed;
-    int cTargetChain; // the target and its ancestors in its session: the first entries
-    pid_t aVerdictPid[VERDICT_SLOTS];
-    signed char aVerdict[VERDICT_SLOTS]; // 1 foreign, 0 the target's own
-    int cVerdicts;
+// Who counts as the target's own, and the verdicts reached so far.
+struct GROUP_RULE;
+
+// A group's members, as the module that knows the group lists them.
+struct GROUP_LIST {
+    // Judges each listed process with IsForeign or IsForeignMember until one
+    // is foreign: TRUE then, and where the list could not be read whole.
+    BOOL (*lpfnHasForeign)(const GROUP_LIST *lpList, GROUP_RULE *lpRule);
+    DWORD dwSession;        // the target's session
+    const char *lpszCgroup; // the unit's cgroup; null where the group is the session
+    pid_t pidParent;        // the target's parent
+    int fdCgroup;           // the unit's cgroup directory
 };
 
-// Sets the rule up for the target: its ancestors within its group (waiting
-// for it, as its shell does; the session, or the unit's cgroup where one is
-// given), and this tool with every one of its ancestors (sudo, su and their
-// pseudo-terminal sessions wait for it too). FALSE where a chain is too deep
-// to hold: then nothing may be changed.
-BOOL InitGroupRule(GROUP_RULE *lpRule, pid_t pidTarget, DWORD dwSession, const char *lpszCgroup);
-// Whether a process of the group is neither allowed nor a descendant of the
-// target; one that cannot be read counts as foreign, one gone as absent.
+// Whether the group holds no process but the target's own, also none started
+// while its members were read. Every process that joins the group by a fork
+// gets a new number: those numbers are looked at until none is handed out.
+BOOL IsGroupOwn(pid_t pidTarget, const GROUP_LIST *lpList);
+// Whether a process listed as a member is neither the target's own nor this
+// tool or one of its ancestors; one that cannot be read counts as foreign,
+// one gone as absent.
 BOOL IsForeign(GROUP_RULE *lpRule, pid_t pid);
-BOOL IsAllowed(const GROUP_RULE *lpRule, pid_t pid);
-// The last process ID handed out in this PID namespace, or -1: a process
-// started while the members are listed may hide below the part already read.
-pid_t LastPid(void);
-// How often the members are listed again for processes started meanwhile
-// before the group is taken as not the target's own.
-#define SCAN_TRIES 8
+// The same for a process that may not be in the group: FALSE where it is not.
+BOOL IsForeignMember(GROUP_RULE *lpRule, pid_t pid);
+// Whether a process of /proc is a foreign member: any, or where pidFrom is
+// not -1, one of those started after pidFrom up to pidTo.
+BOOL HasForeignInProc(GROUP_RULE *lpRule, pid_t pidFrom, pid_t pidTo);

@@ -69,8 +69,12 @@ BOOL ParsePid(const char *lpszName, pid_t *lpPid);
 void PidPath(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszSuffix);
 // Reads a small file whole into a zero-terminated buffer; the length, or -1.
 ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf);
+// The children of the process's first thread, as ReadSmallFile reads them.
+ssize_t ReadChildren(pid_t pid, char *lpBuf, size_t cbBuf);
 // The state, flags, parent, session, thread count and start time; FALSE with errno set.
 BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo);
+// The same of /proc/PID/stat.
+BOOL ReadStatOf(pid_t pid, STAT_INFO *lpInfo);
 // Only a leader with no thread left marks an ended process.
 BOOL HasEnded(const STAT_INFO *lpInfo);
 

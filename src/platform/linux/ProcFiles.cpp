@@ -105,6 +105,14 @@ ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf
     return cb;
 }
 
+ssize_t ReadChildren(pid_t pid, char *lpBuf, size_t cbBuf)
+{
+    char szPath[64];
+    PidPath(szPath, "/proc/", pid, "/task/");
+    PidPath(szPath + strlen(szPath), "", pid, "/children");
+    return ReadSmallFile(AT_FDCWD, szPath, lpBuf, cbBuf);
+}
+
 // Fields of the stat record, counted from 1 as in proc(5); the name, field 2,
 // ends at the last ')', and the state follows it.
 enum STAT_FIELD {
@@ -154,6 +162,13 @@ BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
     lpInfo->dwThreads = (DWORD)StatField(lpszRest, STAT_THREADS);
     lpInfo->ullStart = StatField(lpszRest, STAT_START);
     return TRUE;
+}
+
+BOOL ReadStatOf(pid_t pid, STAT_INFO *lpInfo)
+{
+    char szPath[64];
+    PidPath(szPath, "/proc/", pid, "/stat");
+    return ReadStat(AT_FDCWD, szPath, lpInfo);
 }
 
 // A zombie leader with live threads is a running process whose first thread

@@ -5,7 +5,6 @@
 // made; this tool only reads them. libsystemd is loaded when needed, so that
 // the tool runs where systemd is absent; there the unit is left alone.
 #include <dirent.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -14,54 +13,20 @@
 #include <unistd.h>
 
 #include "GroupRule.h"
+#include "ManagerBus.h"
 
 // Nested cgroups below the unit's are looked into this deep at the most.
 #define MAX_CGROUP_DEPTH 16
-// A manager that does not answer in time is taken as one that refused.
-#define CALL_TIMEOUT_US 2000000ULL
 
-// CPUWeight's values over D-Bus: "idle", and the unset one that restores the default.
+// CPUWeight's values over D-Bus: "idle", systemd's default, and unset.
 #define CPU_WEIGHT_IDLE 0ULL
-#define CPU_WEIGHT_DEFAULT UINT64_MAX
-
-struct sd_bus;
-struct sd_bus_message;
-struct SD_BUS {
-    int (*lpfnNew)(sd_bus **);
-    int (*lpfnSetAddress)(sd_bus *, const char *);
-    int (*lpfnStart)(sd_bus *);
-    int (*lpfnOpenSystem)(sd_bus **);
-    int (*lpfnSetTimeout)(sd_bus *, uint64_t);
-    int (*lpfnCallMethod)(sd_bus *, const char *, const char *, const char *, const char *, void *,
-                          sd_bus_message **, const char *, ...);
-    int (*lpfnRead)(sd_bus_message *, const char *, ...);
-    sd_bus_message *(*lpfnMessageUnref)(sd_bus_message *);
-    sd_bus *(*lpfnCloseUnref)(sd_bus *);
-};
-
-static BOOL LoadSdBus(SD_BUS *lpBus)
-{
-    void *lpLib = dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (lpLib == NULL)
-        return FALSE;
-    const char *aNames[] = {"sd_bus_new",
-                            "sd_bus_set_address",
-                            "sd_bus_start",
-                            "sd_bus_open_system",
-                            "sd_bus_set_method_call_timeout",
-                            "sd_bus_call_method",
-                            "sd_bus_message_read",
-                            "sd_bus_message_unref",
-                            "sd_bus_flush_close_unref"};
-    void **lpSlots = (void **)lpBus; // the members, in the order of the names
-    for (size_t i = 0; i < sizeof(aNames) / sizeof(aNames[0]); i++)
-        if ((lpSlots[i] = dlsym(lpLib, aNames[i])) == NULL)
-            return FALSE;
-    return TRUE;
-}
+#define CPU_WEIGHT_DEFAULT 100ULL
+#define CPU_WEIGHT_UNSET UINT64_MAX
 
 // The weight the kernel gives a thread of that nice, on cgroup v2's scale
 // (1024 there is 100 here): what the unit as a whole gets for the class.
+// NORMAL gives the default rather than none: a unit that drops its weight can
+// make systemd take the cpu controller from its slice, and so from its siblings.
 static uint64_t WeightForNice(int nNice, BOOL bIdle)
 {
     if (bIdle)
@@ -78,6 +43,17 @@ static uint64_t WeightForNice(int nNice, BOOL bIdle)
     default:
         return CPU_WEIGHT_DEFAULT;
     }
+}
+
+// Whether a unit's weight is one this tool gives, or none: any other is a
+// setting of someone else's (a unit file's, an administrator's), which stays.
+static BOOL IsToolsWeight(uint64_t ullWeight)
+{
+    static const int aNice[] = {10, 0, -6, -11, -19};
+    BOOL bOwn = ullWeight == CPU_WEIGHT_UNSET || ullWeight == WeightForNice(19, TRUE);
+    for (size_t i = 0; i < sizeof(aNice) / sizeof(aNice[0]); i++)
+        bOwn |= ullWeight == WeightForNice(aNice[i], FALSE);
+    return bOwn;
 }
 
 // Whether a cgroup's cgroup.procs, or that of one below it, lists a process
@@ -97,7 +73,7 @@ static BOOL HasForeignProcess(GROUP_RULE *lpRule, int fdCgroup, int nDepth)
         // Whole lines only; a number cut at the buffer's end waits for the rest.
         while (!bForeign && (lpszLine = strchr(p, '\n')) != NULL) {
             pid_t pid = (pid_t)atoi(p);
-            bForeign = pid <= 0 || (!IsAllowed(lpRule, pid) && IsForeign(lpRule, pid));
+            bForeign = pid <= 0 || IsForeign(lpRule, pid);
             p = lpszLine + 1;
         }
         cchKept = strlen(p);
@@ -122,101 +98,74 @@ static BOOL HasForeignProcess(GROUP_RULE *lpRule, int fdCgroup, int nDepth)
     return bForeign;
 }
 
+static BOOL HasForeignInUnit(const GROUP_LIST *lpList, GROUP_RULE *lpRule)
+{
+    return HasForeignProcess(lpRule, lpList->fdCgroup, 0);
+}
+
 // Every process of the cgroup's tree is the target's own, also those started
 // while it was read.
-static BOOL IsUnitOwn(GROUP_RULE *lpRule, const char *lpszCgroup)
+static BOOL IsUnitOwn(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup)
 {
     char szPath[1100];
     snprintf(szPath, sizeof(szPath), "/sys/fs/cgroup%s", lpszCgroup);
-    int fdCgroup = open(szPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fdCgroup < 0)
-        return FALSE;
-    BOOL bOwn = FALSE;
-    pid_t pidFrom = LastPid();
-    for (int i = 0; i < SCAN_TRIES && !bOwn && pidFrom >= 0; i++) {
-        if (HasForeignProcess(lpRule, fdCgroup, 0))
-            break;
-        pid_t pidTo = LastPid();
-        bOwn = pidTo == pidFrom;
-        pidFrom = pidTo;
-    }
-    close(fdCgroup);
+    GROUP_LIST list = {HasForeignInUnit, lpInfo->dwSession, lpszCgroup, (pid_t)lpInfo->dwParent,
+                       open(szPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    BOOL bOwn = list.fdCgroup >= 0 && IsGroupOwn(lpProc->pid, &list);
+    if (list.fdCgroup >= 0)
+        close(list.fdCgroup);
     return bOwn;
 }
 
-// A connection to the unit's manager: the user's own manager for a unit
-// below user@UID.service, else the system's; each through its private socket
-// where that accepts this caller (root, or the manager's own user), else the
-// system bus, where polkit decides. NULL where none can be had.
-static sd_bus *ConnectManager(const SD_BUS *lpBus, const char *lpszCgroup)
-{
-    const char *lpszUser = strstr(lpszCgroup, "/user@");
-    char szAddress[96];
-    sd_bus *lpConn = NULL;
-    if (lpszUser != NULL) {
-        unsigned long ulUid = strtoul(lpszUser + 6, NULL, 10);
-        if (geteuid() != 0 && geteuid() != (uid_t)ulUid)
-            return NULL;
-        snprintf(szAddress, sizeof(szAddress), "unix:path=/run/user/%lu/systemd/private", ulUid);
-    } else if (geteuid() == 0) {
-        strcpy(szAddress, "unix:path=/run/systemd/private");
-    } else if (lpBus->lpfnOpenSystem(&lpConn) < 0) {
-        return NULL;
-    }
-    if (lpConn == NULL && (lpBus->lpfnNew(&lpConn) < 0 || lpBus->lpfnSetAddress(lpConn, szAddress) < 0 ||
-                           lpBus->lpfnStart(lpConn) < 0)) {
-        lpBus->lpfnCloseUnref(lpConn);
-        return NULL;
-    }
-    lpBus->lpfnSetTimeout(lpConn, CALL_TIMEOUT_US);
-    return lpConn;
-}
+#define PROPERTIES "org.freedesktop.DBus.Properties"
 
-#define SYSTEMD_NAME "org.freedesktop.systemd1"
-#define SYSTEMD_PATH "/org/freedesktop/systemd1"
-
-// Whether the manager's unit of that name is the cgroup that was read: a
-// cgroup of the same name may be another manager's (a container's systemd).
-static BOOL IsManagersUnit(const SD_BUS *lpBus, sd_bus *lpConn, const char *lpszUnit, const char *lpszCgroup)
+// The object and weight of the manager's unit of that cgroup, where its
+// ControlGroup is that cgroup: the manager names a cgroup it did not make by
+// the unit above it, and one of the same name may be another manager's (a
+// container's systemd).
+static BOOL ReadUnit(MANAGER *lpMgr, const char *lpszCgroup, char *lpszObject, size_t cbObject,
+                     uint64_t *lpullWeight)
 {
-    sd_bus_message *lpReply = NULL;
-    const char *lpszObject, *lpszType, *lpszGroup;
-    char szObject[512], szInterface[64];
-    BOOL bSame = FALSE;
-    if (lpBus->lpfnCallMethod(lpConn, SYSTEMD_NAME, SYSTEMD_PATH, SYSTEMD_NAME ".Manager", "GetUnit", NULL,
-                              &lpReply, "s", lpszUnit) < 0 ||
-        lpBus->lpfnRead(lpReply, "o", &lpszObject) < 0 || strlen(lpszObject) >= sizeof(szObject)) {
-        lpBus->lpfnMessageUnref(lpReply);
-        return FALSE;
-    }
-    strcpy(szObject, lpszObject);
-    lpReply = lpBus->lpfnMessageUnref(lpReply);
-    // ControlGroup is a property of the unit's type: Scope or Service.
-    lpszType = strcmp(strrchr(lpszUnit, '.'), ".scope") == 0 ? "Scope" : "Service";
-    snprintf(szInterface, sizeof(szInterface), SYSTEMD_NAME ".%s", lpszType);
-    if (lpBus->lpfnCallMethod(lpConn, SYSTEMD_NAME, szObject, "org.freedesktop.DBus.Properties", "Get", NULL,
-                              &lpReply, "ss", szInterface, "ControlGroup") >= 0 &&
-        lpBus->lpfnRead(lpReply, "v", "s", &lpszGroup) >= 0)
-        bSame = strcmp(lpszGroup, lpszCgroup) == 0;
-    lpBus->lpfnMessageUnref(lpReply);
-    return bSame;
+    const SD_BUS *lpBus = lpMgr->lpBus;
+    BUS_CALL unit = {lpBus, NULL}, group = {lpBus, NULL}, weight = {lpBus, NULL};
+    const char *lpszFound = NULL, *lpszGroup;
+    char szInterface[64];
+    // ControlGroup and CPUWeight are properties of the unit's type: Scope or Service.
+    snprintf(szInterface, sizeof(szInterface), SYSTEMD_NAME ".%s",
+             strcmp(strrchr(lpszCgroup, '.'), ".scope") == 0 ? "Scope" : "Service");
+    BOOL bFound =
+        Send(lpMgr, &unit, SYSTEMD_PATH, SYSTEMD_NAME ".Manager", "GetUnitByControlGroup", "s", lpszCgroup) &&
+        Await(lpMgr, &unit) && lpBus->lpfnRead(unit.lpReply, "o", &lpszFound) >= 0 &&
+        strlen(lpszFound) < cbObject;
+    if (bFound)
+        strcpy(lpszObject, lpszFound);
+    bFound =
+        bFound && Send(lpMgr, &group, lpszObject, PROPERTIES, "Get", "ss", szInterface, "ControlGroup") &&
+        Send(lpMgr, &weight, lpszObject, PROPERTIES, "Get", "ss", szInterface, "CPUWeight") &&
+        Await(lpMgr, &group) && Await(lpMgr, &weight) &&
+        lpBus->lpfnRead(group.lpReply, "v", "s", &lpszGroup) >= 0 && strcmp(lpszGroup, lpszCgroup) == 0 &&
+        lpBus->lpfnRead(weight.lpReply, "v", "t", lpullWeight) >= 0;
+    lpBus->lpfnMessageUnref(unit.lpReply);
+    lpBus->lpfnMessageUnref(group.lpReply);
+    lpBus->lpfnMessageUnref(weight.lpReply);
+    return bFound;
 }
 
 void SetUnitWeight(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup, int nNice,
                    BOOL bIdle)
 {
-    static GROUP_RULE rule; // too large for the stack
     SD_BUS bus;
-    const char *lpszUnit = strrchr(lpszCgroup, '/') + 1;
-    if (!InitGroupRule(&rule, lpProc->pid, lpInfo->dwSession, lpszCgroup) || !IsUnitOwn(&rule, lpszCgroup) ||
-        !LoadSdBus(&bus))
+    MANAGER mgr = {&bus, NULL, 0};
+    if (!IsUnitOwn(lpProc, lpInfo, lpszCgroup) || !LoadSdBus(&bus) || !ConnectManager(&mgr, lpszCgroup))
         return;
-    sd_bus *lpConn = ConnectManager(&bus, lpszCgroup);
-    if (lpConn == NULL)
-        return;
-    if (IsManagersUnit(&bus, lpConn, lpszUnit, lpszCgroup))
-        bus.lpfnCallMethod(lpConn, SYSTEMD_NAME, SYSTEMD_PATH, SYSTEMD_NAME ".Manager", "SetUnitProperties",
-                           NULL, NULL, "sba(sv)", lpszUnit, 1, 1, "CPUWeight", "t",
-                           WeightForNice(nNice, bIdle));
-    bus.lpfnCloseUnref(lpConn);
+    char szObject[512];
+    uint64_t ullWeight;
+    BUS_CALL set = {&bus, NULL};
+    // As "systemctl set-property --runtime" does; the reply is awaited, so that the manager has it whole.
+    if (ReadUnit(&mgr, lpszCgroup, szObject, sizeof(szObject), &ullWeight) && IsToolsWeight(ullWeight) &&
+        Send(&mgr, &set, szObject, SYSTEMD_NAME ".Unit", "SetProperties", "ba(sv)", 1, 1, "CPUWeight", "t",
+             WeightForNice(nNice, bIdle)))
+        Await(&mgr, &set);
+    bus.lpfnMessageUnref(set.lpReply);
+    bus.lpfnCloseUnref(mgr.lpConn);
 }
