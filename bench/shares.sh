@@ -53,9 +53,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # The control: the commit's tree exported and built on its own, tolv alone.
-git -C "$root" archive --prefix=control/ "$control" | tar -x -C "$work"
-(cd "$work/control" && cmake --preset native >/dev/null && cmake --build --preset native --target tolv >/dev/null)
-old=$work/control/build/native/tolv
+old=$(sh "$root/bench/control.sh" "$control" "$work")
 
 printf 'int main(void) { for (volatile unsigned long i = 0;; i++) ; }\n' >"$work/spin.c"
 cc -O2 -o "$work/spin" "$work/spin.c"

@@ -52,9 +52,8 @@ while getopts s:c:t:r: opt; do
 done
 [ -x "$tolv" ] || { echo "vm-shares: no $tolv; build it first (cmake --preset native && cmake --build --preset native)" >&2; exit 2; }
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-git -C "$root" archive --prefix=control/ "$control" | tar -x -C "$work"
-(cd "$work/control" && cmake --preset native >/dev/null && cmake --build --preset native --target tolv >/dev/null)
-cp "$work/control/build/native/tolv" "$work/control.bin" && mkdir "$work/in" && mv "$work/control.bin" "$work/in/control"
+old=$(sh "$root/bench/control.sh" "$control" "$work")
+mkdir "$work/in" && cp "$old" "$work/in/control"
 printf 'int main(void) { for (volatile unsigned long i = 0;; i++) ; }\n' >"$work/spin.c" && cc -O2 -o "$work/in/spin" "$work/spin.c"
 echo "$seconds" >"$work/in/seconds"
 for release in $releases; do

@@ -37,9 +37,8 @@ while getopts n:c:t:r: opt; do
 done
 [ -x "$tolv" ] || { echo "vm-unit-cost: no $tolv; build it first (cmake --build --preset native --target tolv)" >&2; exit 2; }
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-git -C "$root" archive --prefix=control/ "$control" | tar -x -C "$work"
-(cd "$work/control" && cmake --preset native -DTOLV_TESTS=OFF >/dev/null && cmake --build --preset native --target tolv >/dev/null)
-mkdir "$work/in" && cp "$work/control/build/native/tolv" "$work/in/control" && echo "$runs" >"$work/in/runs"
+old=$(sh "$root/bench/control.sh" "$control" "$work")
+mkdir "$work/in" && cp "$old" "$work/in/control" && echo "$runs" >"$work/in/runs"
 TOLV_VM_TIMEOUT=1200 sh "$root/tests/vm/run.sh" "$release" "$tolv" "$0" "$work/in/control" "$work/in/runs" >"$work/out" || true
 grep -q '^note time' "$work/out" || { cat "$work/out"; exit 1; }
 sed -n 's/^note check //p' "$work/out"

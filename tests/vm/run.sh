@@ -34,7 +34,7 @@ timeout "${TOLV_VM_TIMEOUT:-600}" qemu-system-x86_64 -accel tcg -m 2G -smp 2 -no
 [ -z "$TOLV_VM_LOG" ] || cp "$work/serial.log" "$TOLV_VM_LOG"
 tr -d '\r' <"$work/serial.log" | grep -aE '^(case|note) ' >"$work/cases"
 cat "$work/cases"
-grep -q '^case ' "$work/cases" || { echo "no case line on the console; its end:"; tail -30 "$work/serial.log"; broken=1; }
+grep -q '^case ' "$work/cases" || { echo "no case line on the console; its end:"; tail -30 "$work/serial.log" | sed 's/^/  | /'; broken=1; }
 passed=$(grep -c '^case .*: ok$' "$work/cases") failed=$(grep -c '^case .*: FAIL' "$work/cases") skipped=$(grep -c '^case .*: skip' "$work/cases")
 failed=$((failed + ${broken:-0}))
 echo "$passed passed, $failed failed, $skipped skipped"
