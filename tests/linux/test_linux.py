@@ -180,7 +180,8 @@ def emfile():
 
 
 def names():
-    """A cut name comes from a link's name, a #! script's path or a deleted exe's, not the comm nor a 4th argument."""
+    """A cut name comes from a link's name, a #! script's path or a deleted exe's, not the comm nor a 4th argument;
+    an exe that cannot be read back leaves the comm, and ends no walk."""
     stem = name("lnk", 15)
     shutil.copy(TARGET, os.path.join(DIR, stem + "_real"))
     os.symlink(stem + "_real", os.path.join(DIR, stem + "_link"))
@@ -194,6 +195,13 @@ def names():
     target = start(name("deleted", 20), "-", "-", name("deleted", 15) + ".log", argv0="other").pid
     os.remove(os.path.join(DIR, name("deleted", 20)))
     check(target, 19, tolv(name("deleted", 20), "IDLE"))
+    # An exe whose path is over PATH_MAX cannot be read back: that process keeps its comm, and the walk goes on.
+    deep = 'import os, shutil, sys\nos.chdir(os.path.dirname(sys.argv[1]))\nfor _ in range(17):\n' \
+           '    os.mkdir("d" * 250)\n    os.chdir("d" * 250)\nshutil.copy(sys.argv[1], ".")\n' \
+           'os.execv(os.path.basename(sys.argv[1]), ["x"])'
+    unreadable = start(name("deep", 250), prefix=(sys.executable, "-c", deep)).pid
+    check(start(name("after")).pid, 19, tolv(name("after"), "IDLE"))
+    check(unreadable, 19, tolv(name("deep", 15), "IDLE"))
 
 
 def users():

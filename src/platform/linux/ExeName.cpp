@@ -57,14 +57,6 @@ static void EntryPath(char *lpszDst, pid_t pid, const char *lpszName)
     strcat(lpszDst, lpszName);
 }
 
-// Whether a file that could not be read only leaves that source out: it is
-// gone with its process, or not ours to read (another user's exe, a kernel
-// thread's). Any other error leaves the name unknown.
-static BOOL IsUnreadable(int nErrno)
-{
-    return IsGone(nErrno) || nErrno == EACCES || nErrno == EPERM;
-}
-
 // Takes the path's base name when it continues the comm.
 static BOOL TakeIfContinues(const char *lpszPath, const char *lpszComm, LPSTR lpszDst)
 {
@@ -84,7 +76,10 @@ static DWORD CompleteName(int fdDir, pid_t pid, const char *lpszComm, LPSTR lpsz
 
     EntryPath(szPath, pid, "cmdline");
     ssize_t cb = ReadSmallFile(fdDir, szPath, szBuf, sizeof(szBuf));
-    if (cb < 0 && !IsUnreadable(errno))
+    // A source that cannot be read is left out, whatever the reason: gone with
+    // its process, not ours to read, or an exe path too long to read back
+    // (ENAMETOOLONG), which any user can make. Only the walk's own errors end it.
+    if (cb < 0 && IsWalkError(errno))
         return ErrnoToWin32(errno);
     // Each argument ends at its zero byte; the last, at the end of what was read.
     const char *lpszArg = szBuf;
@@ -96,7 +91,7 @@ static DWORD CompleteName(int fdDir, pid_t pid, const char *lpszComm, LPSTR lpsz
 
     EntryPath(szPath, pid, "exe");
     ssize_t cch = readlinkat(fdDir, szPath, szBuf, sizeof(szBuf) - 1);
-    if (cch < 0 && !IsUnreadable(errno))
+    if (cch < 0 && IsWalkError(errno))
         return ErrnoToWin32(errno);
     if (cch > 0) {
         szBuf[cch] = '\0';

@@ -52,6 +52,9 @@ DWORD ErrnoToWin32(int nErrno);
 DWORD ProcErrnoToWin32(int nErrno);
 // Whether an errno value read from /proc/PID means that the process is gone.
 BOOL IsGone(int nErrno);
+// Whether an errno value is the walk's own (no file or memory left), which
+// ends it; any other error reading one process's files belongs to that entry.
+BOOL IsWalkError(int nErrno);
 
 // What the layer reads of a stat record.
 struct STAT_INFO {

@@ -46,6 +46,11 @@ BOOL IsGone(int nErrno)
     return nErrno == ENOENT || nErrno == ESRCH;
 }
 
+BOOL IsWalkError(int nErrno)
+{
+    return nErrno == EMFILE || nErrno == ENFILE || nErrno == ENOMEM;
+}
+
 DWORD ProcErrnoToWin32(int nErrno)
 {
     return nErrno == ENOENT ? ERROR_INVALID_PARAMETER : ErrnoToWin32(nErrno);

@@ -10,8 +10,8 @@
 
 #include "LinuxPlatform.h"
 
-// ReadEntry's answer for a process that has ended: the walk passes over it.
-#define ENTRY_GONE 0xFFFFFFFFu
+// ReadEntry's answer for a process the walk passes over: ended, hidden or unreadable.
+#define ENTRY_SKIPPED 0xFFFFFFFFu
 
 // The last process the walk listed, so that OpenProcess can make sure that
 // its number still names that process. The tool's own second list after the
@@ -58,16 +58,17 @@ static ssize_t ReadComm(int fd, char *lpszComm, size_t cbComm)
     return cch;
 }
 
-// The code for a file of a process that could not be read: the process is
-// gone or hidden from us (hidepid), or an error that ends the walk, since the
-// entry could be the match.
+// The code for a file of a process that could not be read. An error of that
+// entry's own (gone, hidden from us by hidepid, a file the kernel cannot give)
+// passes over it, so that no process can stop the walk for those after it;
+// only the walk's own errors end it, since the entry could be the match.
 static DWORD EntryError(int nErrno)
 {
-    return IsGone(nErrno) || nErrno == EPERM || nErrno == EACCES ? ENTRY_GONE : ErrnoToWin32(nErrno);
+    return IsWalkError(nErrno) ? ErrnoToWin32(nErrno) : ENTRY_SKIPPED;
 }
 
 // Fills the entry for one listed process, whose number lpszPid spells as /proc
-// lists it: ERROR_SUCCESS, ENTRY_GONE when it has ended meanwhile, or the
+// lists it: ERROR_SUCCESS, ENTRY_SKIPPED when it is passed over, or the
 // error that ends the walk.
 static DWORD ReadEntry(LINUX_HANDLE *lpSnap, pid_t pid, const char *lpszPid, LPPROCESSENTRY32 lppe)
 {
@@ -205,7 +206,7 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
         }
         if (dwError == ERROR_SUCCESS)
             return TRUE;
-        SetLastError(dwError == ENTRY_GONE ? ERROR_NO_MORE_FILES : dwError);
+        SetLastError(dwError == ENTRY_SKIPPED ? ERROR_NO_MORE_FILES : dwError);
         return FALSE;
     }
     for (;;) {
@@ -226,10 +227,10 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
         DWORD dwError = ReadEntry(lpSnap, pid, lpEntry->d_name, lppe);
         if (dwError == ERROR_SUCCESS)
             return TRUE;
-        // Any error but "the process is gone" or "hidden from us" ends the walk,
-        // as a failed process list does on Windows: a match passed over could
-        // not be told.
-        if (dwError != ENTRY_GONE) {
+        // An error of the walk's own (no file or memory left) ends it, as a
+        // failed process list does on Windows: a match passed over could not be
+        // told.
+        if (dwError != ENTRY_SKIPPED) {
             SetLastError(dwError);
             return FALSE;
         }
