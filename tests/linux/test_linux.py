@@ -358,32 +358,46 @@ def scan():
     eq(moved.count(True), 10)
 
 
-def offers(*words):  # what tolv's completion offers for the last word, loaded after bash-completion's helpers
-    script = os.path.join(os.path.dirname(__file__), "..", "..", "src", "platform", "linux", "tolv.bash-completion")
-    drive = 'source /usr/share/bash-completion/bash_completion && source "$0"; COMP_WORDS=(tolv "$@"); ' \
+def offers(*words, command=()):  # what $COMPLETION offers for the last word, after bash-completion's helpers
+    drive = 'source /usr/share/bash-completion/bash_completion && source "$COMPLETION"; COMP_WORDS=(tolv "$@"); ' \
             'COMP_CWORD=$#; COMP_LINE="tolv $*"; COMP_POINT=${#COMP_LINE}; ' \
             '_tolv tolv "${@: -1}" "${COMP_WORDS[-2]}"; [[ ${COMPREPLY[*]} ]] && printf "%s\\n" "${COMPREPLY[@]}"'
-    return subprocess.run(["bash", "--norc", "-c", drive, script, *words], stdout=PIPE, text=True).stdout.splitlines()
+    run = subprocess.run([*command, "bash", "--norc", "-c", drive, "bash", *words], stdout=PIPE, stderr=PIPE, text=True)
+    eq(run.stderr, "")  # no error on the terminal
+    return run.stdout.splitlines()
 
 
 def completion():
-    """The first word completes to a process's whole name over 15 bytes, from argv[0], else the exe, even deleted;
-    once for two processes; quoted so that bash hands tolv one word, blank and all, that names it. The second word
-    completes to the priority words, and no word after it."""
+    """A Tab in an interactive bash offers after " or ' only names that run nothing in that quote, after $' one with a
+    newline, else any, escaped: the line names its process (NULL the empty name). Names read as tolv does (argv[0]'s
+    4,096 bytes, a deleted exe), once, with no error, by 5 processes at most; then the priority words, then none."""
     skip_unless(os.path.exists("/usr/share/bash-completion/bash_completion"), "no bash-completion")
+    os.environ["COMPLETION"] = os.path.abspath(__file__ + "/../../../src/platform/linux/tolv.bash-completion")
+    named = [start(comm).pid for comm in ("j$(>pwnA)", "k'$(>pwnB)'x", "w'x y", "v\n$(>pwnC)", "NULL")]
+    empty = start("", prefix=(sys.executable, "-c", 'import ctypes, signal; ctypes.CDLL(None).prctl(15, b""); '
+                                                    'print("ready", flush=True); signal.pause()')).pid
     stem = name("sp ace", 20)
-    first = min(start(stem[:15] + "-exe", argv0=stem).pid for _ in range(2))  # argv[0] is taken before the exe
+    first = start(stem[:15] + "-exe", argv0=stem.ljust(4096, "y") + "/past").pid  # taken before the exe's name
+    keys = "".join(f"{TOLV} {typed}\t\x14" for typed in ('"j', "'j", "'k", "k", '"w', "$'v", stem[:2], "NU", "nu"))
+    setup = 'source /usr/share/bash-completion/bash_completion; source "$COMPLETION"; ' \
+            'bind -x \'"\\C-t": eval "$READLINE_LINE IDLE"; READLINE_LINE=\'\n'  # runs the line as it stands, and IDLE
+    subprocess.run(["script", "-qec", "INPUTRC=/dev/null HISTFILE= bash --norc -i", "/dev/null"], cwd=DIR,
+                   input=(setup + keys + "exit\n").encode(), timeout=60)
+    eq([entry for entry in os.listdir(DIR) if entry.startswith("pwn")], [])
+    [check(pid, 19, ("", "")) for pid in (*named, empty, first)]
+    hidden = ["unshare", "-m", "sh", "-c", 'mount -t proc -o hidepid=1 proc /proc && exec "$@"', "sh", *AS_USER]
+    eq(offers("j", command=hidden), [])  # root's processes, hidden, and no error for each
+    [start(name("exe", 20), argv0="other") for _ in range(30)]
+    os.remove(os.path.join(DIR, name("exe", 20)))  # 30 links to read, which then end in " (deleted)"
+    eq(offers(name("exe"), command=["strace", "-fqqo", DIR + "/log", "-e", "trace=%process"]), [name("exe", 20)])
+    assert len(re.findall(r"^\d+ +(?:execve|clone3?|v?fork)\(", read(DIR + "/log"), re.M)) <= 5  # bash, then find
     [word] = offers(stem[:2])
-    check(first, 19, tolv("IDLE", command=["bash", "-c", '"$0" %s "$1"' % word, TOLV]))
-    start(name("exe", 20), argv0="other")
-    os.remove(os.path.join(DIR, name("exe", 20)))  # the link then ends in " (deleted)"
-    eq(offers(name("exe")), [name("exe", 20)])
     eq(sorted(offers(word, "")), sorted([cls for cls, _ in CLASSES] + ["HIGHEST"]))
     eq(offers(word, "IDLE", ""), [])
 
 
 try:
-    skip_unless(shutil.which("strace") or CASE not in ("walk_cost", "kthreads", "session", "scan"), "no strace")
+    skip_unless(shutil.which("strace") or CASE not in ("walk_cost", "kthreads", "session", "scan", "completion"), "no strace")
     globals()[CASE]()  # each case is the function of its name
 finally:
     for proc in PROCS:
