@@ -7,7 +7,7 @@ T=/opt/tolv/tolv C=/sys/fs/cgroup U=/sys/fs/cgroup/user.slice/user-1000.slice
 idle=$(. /etc/os-release && [ "$VERSION_ID" -ge 13 ] && echo idle/1/1 || echo idle/0/1)
 echo "note autogroup $(sysctl -n kernel.sched_autogroup_enabled), $(stat -fc %T $C), $(systemctl --version | head -1)"
 echo "note root on the user's manager: $(systemctl start user@1000 && systemctl --user -M user@.host show -p Version 2>&1)"
-for n in a b c d e f g h i j k x; do cp /bin/sleep /tmp/tolv$n; done
+for n in a b c d e f g h i j k l x; do cp /bin/sleep /tmp/tolv$n; done
 usr() { runuser -u user -- env XDG_RUNTIME_DIR=/run/user/1000 "$@"; }
 cg() { echo "$C$(sed -n 's|^0::||p' /proc/$1/cgroup)"; }
 # Waits until a process of that name shows, leaves its number in $p.
@@ -124,6 +124,14 @@ ctl=$(cat $C/system.slice/cgroup.subtree_control) && expect "set-up: weight" "$(
 apply tolvh $h 0 systemctl -- IDLE:19:5 NORMAL:0:0 BELOW_NORMAL:10:0 NORMAL:0:0
 expect "system.slice's controllers" "$(cat $C/system.slice/cgroup.subtree_control)" "$ctl"
 report configured-weight
+
+# A service given the older CPUShares, which systemd 252 and 257 still honour where no CPUWeight is
+# set: a CPUWeight would override it, so the unit stays as its file made it.
+printf '[Service]\nExecStart=/tmp/tolvl 1000\nCPUShares=512\n' >/etc/systemd/system/tolv-shares.service
+systemctl daemon-reload && systemctl start tolv-shares && wait_for tolvl && l=$p
+expect "set-up: shares" "$(unit $(cg $l) systemctl)" "[not set]/50/0"
+apply tolvl $l 0 systemctl -- IDLE:19:5 NORMAL:0:0
+report configured-shares
 
 # A stopped manager: root's tolv on a unit of the user's, whose manager it connects to, and the user's
 # own tolv on its session, allowed by polkit here, whose system bus it connects to.

@@ -22,6 +22,8 @@
 #define CPU_WEIGHT_IDLE 0ULL
 #define CPU_WEIGHT_DEFAULT 100ULL
 #define CPU_WEIGHT_UNSET UINT64_MAX
+// CPUShares, cgroup v1's older setting, unset.
+#define CPU_SHARES_UNSET UINT64_MAX
 
 // The weight the kernel gives a thread of that nice, on cgroup v2's scale
 // (1024 there is 100 here): what the unit as a whole gets for the class.
@@ -119,15 +121,15 @@ static BOOL IsUnitOwn(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const
 
 #define PROPERTIES "org.freedesktop.DBus.Properties"
 
-// The object and weight of the manager's unit of that cgroup, where its
+// The object, weight and shares of the manager's unit of that cgroup, where its
 // ControlGroup is that cgroup: the manager names a cgroup it did not make by
 // the unit above it, and one of the same name may be another manager's (a
 // container's systemd).
 static BOOL ReadUnit(MANAGER *lpMgr, const char *lpszCgroup, char *lpszObject, size_t cbObject,
-                     uint64_t *lpullWeight)
+                     uint64_t *lpullWeight, uint64_t *lpullShares)
 {
     const SD_BUS *lpBus = lpMgr->lpBus;
-    BUS_CALL unit = {lpBus, NULL}, group = {lpBus, NULL}, weight = {lpBus, NULL};
+    BUS_CALL unit = {lpBus, NULL}, group = {lpBus, NULL}, weight = {lpBus, NULL}, shares = {lpBus, NULL};
     const char *lpszFound = NULL, *lpszGroup;
     char szInterface[64];
     // ControlGroup and CPUWeight are properties of the unit's type: Scope or Service.
@@ -142,12 +144,17 @@ static BOOL ReadUnit(MANAGER *lpMgr, const char *lpszCgroup, char *lpszObject, s
     bFound =
         bFound && Send(lpMgr, &group, lpszObject, PROPERTIES, "Get", "ss", szInterface, "ControlGroup") &&
         Send(lpMgr, &weight, lpszObject, PROPERTIES, "Get", "ss", szInterface, "CPUWeight") &&
-        Await(lpMgr, &group) && Await(lpMgr, &weight) &&
+        Send(lpMgr, &shares, lpszObject, PROPERTIES, "Get", "ss", szInterface, "CPUShares") &&
+        Await(lpMgr, &group) && Await(lpMgr, &weight) && Await(lpMgr, &shares) &&
         lpBus->lpfnRead(group.lpReply, "v", "s", &lpszGroup) >= 0 && strcmp(lpszGroup, lpszCgroup) == 0 &&
         lpBus->lpfnRead(weight.lpReply, "v", "t", lpullWeight) >= 0;
+    // A manager that no longer knows CPUShares answers with an error: none is set.
+    if (bFound && lpBus->lpfnRead(shares.lpReply, "v", "t", lpullShares) < 0)
+        *lpullShares = CPU_SHARES_UNSET;
     lpBus->lpfnMessageUnref(unit.lpReply);
     lpBus->lpfnMessageUnref(group.lpReply);
     lpBus->lpfnMessageUnref(weight.lpReply);
+    lpBus->lpfnMessageUnref(shares.lpReply);
     return bFound;
 }
 
@@ -159,10 +166,13 @@ void SetUnitWeight(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const ch
     if (!IsUnitOwn(lpProc, lpInfo, lpszCgroup) || !LoadSdBus(&bus) || !ConnectManager(&mgr, lpszCgroup))
         return;
     char szObject[512];
-    uint64_t ullWeight;
+    uint64_t ullWeight, ullShares;
     BUS_CALL set = {&bus, NULL};
     // As "systemctl set-property --runtime" does; the reply is awaited, so that the manager has it whole.
-    if (ReadUnit(&mgr, lpszCgroup, szObject, sizeof(szObject), &ullWeight) && IsToolsWeight(ullWeight) &&
+    // A unit given CPUShares (deprecated, still honoured where no CPUWeight is set) has a share of
+    // someone else's too: a CPUWeight would override it.
+    if (ReadUnit(&mgr, lpszCgroup, szObject, sizeof(szObject), &ullWeight, &ullShares) &&
+        IsToolsWeight(ullWeight) && ullShares == CPU_SHARES_UNSET &&
         Send(&mgr, &set, szObject, SYSTEMD_NAME ".Unit", "SetProperties", "ba(sv)", 1, 1, "CPUWeight", "t",
              WeightForNice(nNice, bIdle)))
         Await(&mgr, &set);
