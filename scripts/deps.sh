@@ -1,4 +1,5 @@
-# Sourced by the other scripts: installs the Debian packages they need.
+# Sourced by the other scripts: installs the Debian packages they need, and runs the steps that
+# mount as root so that no mount of theirs outlives them or lies where a cleanup removes files.
 # Usage: tolv_install_packages PACKAGE...
 
 tolv_install_packages() {
@@ -12,6 +13,52 @@ tolv_install_packages() {
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Runs COMMAND in a mount and PID namespace of its own and returns its code: what it mounts (the
+# host's /dev and /sys in a root it makes) is never seen here and ends with it. In the background,
+# so that a signal's trap runs at once and tolv_stop_apart can end it.
+tolv_run_apart() {
+    local status=0
+    unshare --mount --pid --fork --kill-child --propagation private "$@" &
+    tolv_apart=$!
+    wait "$tolv_apart" || status=$?
+    tolv_apart=
+    return $status
+}
+
+# Ends what tolv_run_apart started, if it still runs, and waits until every process of it has gone.
+tolv_stop_apart() {
+    [ -n "${tolv_apart:-}" ] || return 0
+    # unshare holds SIGTERM back; its child is the namespace's first process, and once that is
+    # killed the kernel ends the rest before unshare's wait returns (unshare then says "sigprocmask
+    # unblock failed": it cannot pass SIGKILL on). No child yet: unshare alone.
+    pkill -KILL -P "$tolv_apart" || kill -KILL "$tolv_apart" 2>/dev/null || true
+    wait "$tolv_apart" 2>/dev/null || true
+    tolv_apart=
+}
+
+# Removes the folder DIR (none: nothing): first what is mounted below it, deepest first, then the
+# files, never across into another file system. A mount that stays stops it, files kept.
+tolv_remove_tree() {
+    local dir target
+    dir=$(realpath -e "${1:-}" 2>/dev/null) || return 0
+    while read -r target; do
+        # findmnt -r writes a blank as \x20.
+        target=$(printf '%b' "$target")
+        [[ $target != "$dir"/* ]] || umount -l "$target" || return
+    done < <(findmnt -rn -o TARGET | LC_ALL=C sort -r)
+    rm -rf --one-file-system "$dir"
+}
+
+# Runs CLEANUP on the way out, also when HUP, INT or TERM ends the script (then at once, where it
+# waits in tolv_run_apart), each of its commands even where one before it failed.
+tolv_on_exit() {
+    # shellcheck disable=SC2064 # the caller's command is expanded when it runs, not here
+    trap "set +e; $1" EXIT
+    trap 'exit 129' HUP
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
 }
 
 # Makes the locales given as LANGUAGE_TERRITORY (UTF-8) or LANGUAGE_TERRITORY.CHARSET where they

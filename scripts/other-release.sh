@@ -23,29 +23,45 @@ packages=$(printf '%s,' "${TOLV_TEST_PACKAGES[@]}")
 key=$(printf '%s %s' "$version" "$packages" | sha256sum | cut -c1-12)
 lower=$cache/root-debian$release-$key
 mkdir -p "$cache"
+# Whatever ends the script, the step still running ends first; then what it made goes.
+tmp='' work=''
+tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "$tmp"; tolv_remove_tree "$work"'
 
+# Runs that share the cache: one makes a root at a time, and a root is removed only while no run
+# holds the use lock (shared for as long as a run's overlay lies on a root).
+exec {make_lock}>"$cache/root-debian$release.make.lock" {use_lock}>"$cache/root-debian$release.lock"
+flock -x "$make_lock"
 if [ ! -d "$lower" ]; then
     mirror=$(sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' /etc/apt/sources.list \
         /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1 || true)
     echo "Making a Debian $release root with the test packages from $mirror into $lower"
-    tmp=$(mktemp -d "$cache/root-tmp.XXXXXX") && trap 'rm -rf "$tmp"' EXIT
+    tmp=$(mktemp -d "$cache/root-tmp.XXXXXX")
     # Recommends stay out, as the test command's own installs leave them out.
-    mmdebstrap --quiet --variant=minbase --include="${packages%,}" --aptopt='APT::Install-Recommends "false"' \
+    tolv_run_apart mmdebstrap --quiet --variant=minbase --include="${packages%,}" \
+        --aptopt='APT::Install-Recommends "false"' \
         --customize-hook='rm -rf "$1"/var/cache/apt/archives/*.deb' "$suite" "$tmp/root" "$mirror"
-    # A root made for another package list is of no further use.
-    rm -rf "$cache/root-debian$release-"*
-    mv -T "$tmp/root" "$lower" && rmdir "$tmp"
+    mv -T "$tmp/root" "$lower"
+    tolv_remove_tree "$tmp"
 fi
+# Roots made for another package list are of no further use, nor what a killed run left; while
+# a run still uses a root, they stay for a later run to remove.
+if flock -x -n "$use_lock"; then
+    for old in "$cache/root-debian$release-"* "$cache/root-tmp."*; do
+        [ "$old" = "$lower" ] || tolv_remove_tree "$old"
+    done
+fi
+flock -s "$use_lock"
+flock -u "$make_lock"
 
 work=$(mktemp -d "$cache/leg.XXXXXX")
-trap 'rm -rf "$work"' EXIT
 mkdir "$work/upper" "$work/work" "$work/root"
 git clone --quiet --no-hardlinks "$PWD" "$work/clone"
 [ $# -gt 0 ] || set -- bash scripts/test.sh
 echo "Debian $release: $* on $(git -C "$work/clone" log -1 --format='%h %s')"
 
 # In the new namespaces: the overlay becomes the root, the clone and the host's resolver in it.
-unshare --mount --pid --fork --kill-child --propagation private bash -euc '
+# Nothing runs unless / is then the overlay: a failed pivot_root would leave the host's files there.
+tolv_run_apart bash -euc '
     work=$1 lower=$2 cache=$3 r=$1/root
     mount -t overlay overlay -o "lowerdir=$lower,upperdir=$work/upper,workdir=$work/work" "$r"
     mount -t proc proc "$r/proc"
@@ -56,7 +72,11 @@ unshare --mount --pid --fork --kill-child --propagation private bash -euc '
     mount --bind "$cache" "$r/var/cache/tolvenar"
     cp -a "$work/clone/." "$r/root/tolvenar/"
     cp -L /etc/resolv.conf "$r/etc/resolv.conf"
-    cd "$r" && pivot_root . .host && umount -l /.host && rmdir /.host
+    cd "$r"
+    pivot_root . .host
+    umount -l /.host
+    rmdir /.host
+    [ "$(stat -f -c %T /)" = overlayfs ] || { echo "other-release: / is not the overlay" >&2 && exit 1; }
     cd /root/tolvenar
     exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" \
         TOLV_CACHE=/var/cache/tolvenar TOLV_OTHER_RELEASE=no "${@:4}"

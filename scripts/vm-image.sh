@@ -1,12 +1,15 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # vm-image.sh RELEASE: prints two lines, the kernel and the initramfs of a stock Debian RELEASE (12 or
 # 13) that boots in qemu with rdinit=/lib/systemd/systemd, its whole root file system in the
 # initramfs (no disk). The kernel is taken out of Debian's cloud kernel package; the root is made by
 # mmdebstrap, with a user `user` (uid 1000, no password). Both are kept in a cache named by the
 # release, this script's version and the package list, and fetched under an apt configuration of
-# their own, so the host stays as it is. Needs root (mmdebstrap's root mode, the archive's owners).
+# their own, so the host stays as it is. Making them needs root (mmdebstrap's root mode, the
+# archive's owners).
 set -e
-case $1 in
+. "$(dirname "$0")/deps.sh"
+release=${1:-}
+case $release in
 12) suite=bookworm ;;
 13) suite=trixie ;;
 *) echo "usage: vm-image.sh 12|13" >&2 && exit 2 ;;
@@ -14,38 +17,50 @@ esac
 version=1
 packages="systemd,systemd-sysv,dbus,dbus-user-session,libpam-systemd,libsystemd0,polkitd,procps,util-linux"
 key=$(printf '%s %s' "$version" "$packages" | sha256sum | cut -c1-12)
-cache=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}/vm-debian$1-$key
+cache=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}/vm-debian$release-$key
+mkdir -p "${cache%/*}"
+# One run makes the image; another that shares the cache waits, then finds it made.
+exec {lock}>"$cache.lock"
+flock -x "$lock"
 if [ ! -f "$cache/initrd.cpio.zst" ]; then
+    [ "$(id -u)" -eq 0 ] || { echo "vm-image: making the image needs root" >&2 && exit 1; }
     for tool in mmdebstrap cpio zstd apt-get dpkg; do
         command -v $tool >/dev/null || { echo "vm-image: $tool is needed" >&2; exit 1; }
     done
     mirror=$(sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' /etc/apt/sources.list \
         /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1)
-    mkdir -p "${cache%/*}"
-    tmp=$(mktemp -d "${cache%/*}/vm-tmp.XXXXXX") && chmod 755 "$tmp" && trap 'rm -rf "$tmp"' EXIT
-    mkdir -p "$tmp/lists/partial" "$tmp/cache/archives/partial" && chown -R _apt "$tmp" 2>/dev/null || true
+    # Whatever ends the script, mmdebstrap ends first; then what it made goes.
+    tmp=''
+    tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "$tmp"'
+    tmp=$(mktemp -d "${cache%/*}/vm-tmp.XXXXXX")
+    chmod 755 "$tmp"
+    mkdir -p "$tmp/lists/partial" "$tmp/cache/archives/partial"
+    chown -R _apt "$tmp" 2>/dev/null || true
     echo "deb [arch=amd64] $mirror $suite main" >"$tmp/sources.list"
-    set -- -qq -o APT::Architectures=amd64 -o APT::Architecture=amd64 -o Dir::Etc::sourcelist="$tmp/sources.list" \
-        -o Dir::Etc::sourceparts=/dev/null -o Dir::State::Lists="$tmp/lists" -o Dir::Cache="$tmp/cache" \
-        -o Dir::State::status=/dev/null
-    echo "Fetching Debian $1's cloud kernel from $mirror into $cache" >&2
-    apt-get "$@" update >&2
+    apt=(-qq -o APT::Architectures=amd64 -o APT::Architecture=amd64 -o Dir::Etc::sourcelist="$tmp/sources.list"
+        -o Dir::Etc::sourceparts=/dev/null -o Dir::State::Lists="$tmp/lists" -o Dir::Cache="$tmp/cache"
+        -o Dir::State::status=/dev/null)
+    echo "Fetching Debian $release's cloud kernel from $mirror into $cache" >&2
+    apt-get "${apt[@]}" update >&2
     # The meta package names the versioned image it stands for.
-    image=$(apt-cache "$@" show linux-image-cloud-amd64 | sed -nE 's/^Depends: *(linux-image-[^ ,]+).*/\1/p' | head -1)
-    (cd "$tmp" && apt-get "$@" download "$image" >&2)
+    image=$(apt-cache "${apt[@]}" show linux-image-cloud-amd64 | sed -nE 's/^Depends: *(linux-image-[^ ,]+).*/\1/p' | head -1)
+    (cd "$tmp" && apt-get "${apt[@]}" download "$image" >&2)
     dpkg -x "$tmp"/linux-image-*.deb "$tmp/kernel"
     echo "Making the root file system with mmdebstrap" >&2
     # No documentation, manual pages or locales: they only make the archive larger.
-    mmdebstrap --quiet --variant=minbase --include="$packages" \
+    tolv_run_apart mmdebstrap --quiet --variant=minbase --include="$packages" \
         --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
         --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-exclude=/usr/share/info/*' \
         --customize-hook='chroot "$1" useradd -m -u 1000 -s /bin/bash user' \
         --customize-hook='chroot "$1" passwd -d user >/dev/null' \
         --customize-hook='rm -rf "$1"/var/cache/apt/* "$1"/var/lib/apt/lists/*' \
-        $suite "$tmp/root" "$mirror" >&2
+        "$suite" "$tmp/root" "$mirror" >&2
     (cd "$tmp/root" && find . | cpio --quiet -o -H newc | zstd -q -T0 -10 >"$tmp/initrd.cpio.zst")
-    mkdir -p "$tmp/out" && mv "$tmp"/kernel/boot/vmlinuz-* "$tmp/out/vmlinuz" && mv "$tmp/initrd.cpio.zst" "$tmp/out/"
-    rm -rf "$cache" && mv -T "$tmp/out" "$cache"
+    mkdir "$tmp/out"
+    mv "$tmp"/kernel/boot/vmlinuz-* "$tmp/out/vmlinuz"
+    mv "$tmp/initrd.cpio.zst" "$tmp/out/"
+    tolv_remove_tree "$cache"
+    mv -T "$tmp/out" "$cache"
 fi
 echo "$cache/vmlinuz"
 echo "$cache/initrd.cpio.zst"

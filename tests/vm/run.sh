@@ -4,13 +4,13 @@
 # FILEs in /opt/tolv and a unit that runs SCRIPT as root once the system is up, then powers off.
 # SCRIPT's lines that start with "case " come back on the serial console; each is printed, then the
 # count. TOLV_VM_LOG keeps the whole console there; TOLV_VM_TIMEOUT bounds the boot (600 s). Exit 77
-# where qemu or the image cannot be had.
+# where there is no qemu; an image that cannot be made fails, as the systemd cases would go unrun.
 [ $# -ge 3 ] || { echo "usage: run.sh RELEASE TOLV SCRIPT [FILE...]" >&2; exit 2; }
 release=$1 && shift
 command -v qemu-system-x86_64 >/dev/null || { echo "SKIP: no qemu-system-x86_64 (package qemu-system-x86)"; exit 77; }
 here=$(cd "$(dirname "$0")" && pwd) work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-image=$(sh "$here/../../scripts/vm-image.sh" "$release" 2>"$work/image.log") ||
-    { tail -5 "$work/image.log"; echo "SKIP: the Debian $release image cannot be made here"; exit 77; }
+image=$(bash "$here/../../scripts/vm-image.sh" "$release" 2>"$work/image.log") ||
+    { tail -5 "$work/image.log"; echo "the Debian $release image could not be made"; exit 1; }
 mkdir -p "$work/o/opt/tolv" "$work/o/etc/systemd/system/multi-user.target.wants" && cp "$1" "$work/o/opt/tolv/tolv" &&
     cp "$2" "$work/o/opt/tolv/run" && shift 2 && { [ $# = 0 ] || cp "$@" "$work/o/opt/tolv/"; } || exit 1
 cat >"$work/o/etc/systemd/system/tolv-vm.service" <<UNIT

@@ -1,0 +1,40 @@
+#!/bin/bash
+# cleanup.sh (root): the scripts that make Debian roots, killed while a stand-in mmdebstrap has /dev/shm
+# bound into its root as the real one has, leave /dev/shm's files and no mount or process; a leg whose
+# pivot_root (the stand-in, failing) fails runs its command nowhere, not in the host's /root/tolvenar.
+[ "$(id -u)" = 0 ] || { echo "SKIP: needs root, to mount"; exit 77; }
+[ "${1:-}" = apart ] || exec unshare --mount --propagation private bash "$0" apart
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
+dir=$(mktemp -d)
+trap 'umount --lazy "$dir" && rmdir "$dir"' EXIT
+mount -t tmpfs tmpfs "$dir"
+mount -t tmpfs tmpfs /dev/shm
+mkdir -p "$dir/bin" "$dir/upper/tolvenar" "$dir/work"
+mount -t overlay overlay -o "lowerdir=/root,upperdir=$dir/upper,workdir=$dir/work" /root
+for tool in apt-get apt-cache dpkg cpio zstd; do
+    ln -s /bin/true "$dir/bin/$tool"
+done
+ln -s mmdebstrap "$dir/bin/pivot_root"
+install /dev/stdin "$dir/bin/mmdebstrap" <<'STANDIN'
+#!/bin/sh
+[ "${0##*/}" != pivot_root ] || { touch "$TOLV_CACHE/pivot_root"; exit 1; }
+shift $(($# - 2))
+mkdir -p "$1/dev/shm" "$1/proc" "$1/sys" "$1/run" "$1/etc"
+mount --bind /dev/shm "$1/dev/shm"
+touch "$TOLV_CACHE/mounted"
+sleep "$STALL"
+STANDIN
+fail() { echo "FAIL: $*"; exit 1; }
+touch /dev/shm/marker
+for script in other-release.sh vm-image.sh; do
+    PATH=$dir/bin:$PATH TOLV_CACHE=$dir/$script STALL=60 bash "$scripts/$script" 13 &
+    timeout 30 sh -c "until [ -e '$dir/$script/mounted' ]; do sleep 0.1; done" || fail "$script: no mmdebstrap ran"
+    kill -TERM $!
+    wait $!
+    [ -e /dev/shm/marker ] || fail "$script, killed, removed the files in /dev/shm"
+    ! findmnt -rn -o TARGET | grep "^$dir/$script" || fail "$script, killed, left these mounts in its cache"
+    ! pgrep -a -f "$dir/$script/" || fail "$script, killed, left these running"
+done
+PATH=$dir/bin:$PATH TOLV_CACHE=$dir/leg STALL=0 bash "$scripts/other-release.sh" touch "$dir/ran" && fail "other-release.sh: exit 0"
+[ -e "$dir/leg/pivot_root" ] || fail "other-release.sh never reached pivot_root"
+[ ! -e "$dir/ran" ] || fail "other-release.sh ran its command where pivot_root failed"
