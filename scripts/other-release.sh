@@ -12,6 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
+[ "$(id -u)" -eq 0 ] || { echo "other-release: needs root, to make and mount the root it runs in" >&2 && exit 1; }
 case $(. /etc/os-release && echo "$VERSION_ID") in
 12) release=13 suite=trixie ;;
 13) release=12 suite=bookworm ;;

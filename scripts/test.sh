@@ -3,10 +3,13 @@
 # 32-bit Windows exe and its 64-bit test twin, each with the Wine test driver),
 # builds the packages and runs every test; then the same once more in a fresh
 # root of the other Debian release, 12 or 13 (scripts/other-release.sh), unless
-# TOLV_OTHER_RELEASE=no. Fails if either run fails.
+# TOLV_OTHER_RELEASE=no. Fails if either run fails. Needs root: it makes and mounts Debian roots
+# (the other release's, the VM images), so it says so before it builds anything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
+
+[ "$(id -u)" -eq 0 ] || { echo "test.sh: needs root, to make and mount the Debian roots the tests run in" >&2 && exit 1; }
 
 tolv_install_packages "${TOLV_TEST_PACKAGES[@]}"
 tolv_make_locales "${TOLV_TEST_LOCALES[@]}"
