@@ -45,12 +45,14 @@ E
     done
 }
 # hung NAME PID [RUNNER...]: tolv NAME IDLE, through RUNNER, while the manager it asks does not answer: silent,
-# exit 0 and the threads changed, within 3 s (timeout gives up on it after 10).
+# exit 0 and the threads changed, within 20 s: far from sd-bus's own 90 s hang, and far enough above
+# tolv's 2 s deadline to hold under TCG on a busy host (timeout gives up on it after 60). The figure
+# itself is the note's, for bench/.
 hung() {
     name=$1 pid=$2 start=$(date +%s%N) && shift 2
-    expect "tolv" "$("$@" timeout 10 $T $name IDLE 2>&1; echo "exit $?")" "exit 0"
+    expect "tolv" "$("$@" timeout 60 $T $name IDLE 2>&1; echo "exit $?")" "exit 0"
     ms=$((($(date +%s%N) - start) / 1000000)) && echo "note tolv $name IDLE, its manager not answering: $ms ms"
-    expect "within 3 s" "$((ms < 3000))" 1
+    expect "within 20 s" "$((ms < 20000))" 1
     expect "nice, policy" "$(cut -d' ' -f19,41 /proc/$pid/stat)" "19 5"
 }
 all="IDLE:19:5:idle BELOW_NORMAL:10:0:11 ABOVE_NORMAL:-6:0:381 HIGH:-11:0:1164 REALTIME:-19:0:7007 NORMAL:0:0:100"
