@@ -82,8 +82,8 @@ TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev libgmock-dev)
 TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev python3)
 
 # Everything the whole test suite needs: the cross compilers for the Windows
-# exe and its 64-bit test twin, Wine to run them, PE tools, sanitizer and
-# fuzzer runtimes, valgrind, what the integration tests call (bash-completion
+# exe and its 64-bit test twin, Wine to run them, PE tools, sanitizer
+# runtimes, valgrind, what the integration tests call (bash-completion
 # loads the completion there), and the tools
 # that build and check the packages (git clones the commit that is packed twice),
 # and qemu with what makes the Debian images that the VM tests boot. Each name
