@@ -372,7 +372,8 @@ def completion():
     newline, else any, escaped: the line names its process (NULL the empty name). Names read as tolv does (argv[0]'s
     4,096 bytes, a deleted exe), once, with no error, by 5 processes at most; then the priority words, then none."""
     skip_unless(os.path.exists("/usr/share/bash-completion/bash_completion"), "no bash-completion")
-    os.environ["COMPLETION"] = os.path.abspath(__file__ + "/../../../src/platform/linux/tolv.bash-completion")
+    source = os.path.join(os.path.dirname(__file__), "..", "..", "src", "platform", "linux", "tolv.bash-completion")
+    os.environ["COMPLETION"] = shutil.copy(source, DIR)  # where other users can read it, as USER_TOLV
     named = [start(comm).pid for comm in ("j$(>pwnA)", "k'$(>pwnB)'x", "w'x y", "v\n$(>pwnC)", "NULL")]
     empty = start("", prefix=(sys.executable, "-c", 'import ctypes, signal; ctypes.CDLL(None).prctl(15, b""); '
                                                     'print("ready", flush=True); signal.pause()')).pid
