@@ -1,6 +1,6 @@
 // Whether a process the walk lists still runs, proven as cheaply as can be:
-// a zombie is not listed, and reading every process's stat record would
-// nearly double the cost of a walk.
+// a zombie is not listed, and reading every process's stat record would add
+// to the cost of every walk.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>

@@ -98,7 +98,7 @@ static DWORD ReadEntry(LINUX_HANDLE *lpSnap, pid_t pid, const char *lpszPid, LPP
     lppe->dwSize = dwSize;
     lppe->th32ProcessID = (DWORD)pid;
     // Parent and thread count are known only where the stat record had to be
-    // read; fetching them for every process would double the walk's cost.
+    // read; fetching them for every process would add to every walk's cost.
     lppe->th32ParentProcessID = info.dwParent;
     lppe->cntThreads = info.dwThreads;
     DWORD dwError = FullName(fdProc, pid, szComm, (size_t)cch, lppe->szExeFile);
