@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# vm-image.sh RELEASE: prints two lines, the kernel and the initramfs of a stock Debian RELEASE (12 or
-# 13) that boots in qemu with rdinit=/lib/systemd/systemd, its whole root file system in the
-# initramfs (no disk). The kernel is taken out of Debian's cloud kernel package; the root is made by
-# mmdebstrap, with a user `user` (uid 1000, no password). Both are kept in a cache named by the
+# vm-image.sh RELEASE [PACKAGE...]: prints two lines, the kernel and the initramfs of a stock Debian
+# RELEASE (12 or 13) that boots in qemu with rdinit=/lib/systemd/systemd, its whole root file system
+# in the initramfs (no disk). The kernel is taken out of Debian's cloud kernel package; the root is
+# made by mmdebstrap, with a user `user` (uid 1000, no password) and the PACKAGEs beside the usual
+# ones (with `locales`, the Wine tests' locales are made too). Both are kept in a cache named by the
 # release, this script's version and the package list, and fetched under an apt configuration of
 # their own, so the host stays as it is. Making them needs root (mmdebstrap's root mode, the
 # archive's owners).
@@ -12,11 +13,22 @@ release=${1:-}
 case $release in
 12) suite=bookworm ;;
 13) suite=trixie ;;
-*) echo "usage: vm-image.sh 12|13" >&2 && exit 2 ;;
+*) echo "usage: vm-image.sh 12|13 [PACKAGE...]" >&2 && exit 2 ;;
 esac
 version=1
 packages="systemd,systemd-sysv,dbus,dbus-user-session,libpam-systemd,libsystemd0,polkitd,procps,util-linux"
-key=$(printf '%s %s' "$version" "$packages" | sha256sum | cut -c1-12)
+for p in "${@:2}"; do
+    packages+=",$p"
+done
+# The locales made, as localedef names them (LANGUAGE_TERRITORY alone is UTF-8), are part of the key.
+locales=''
+if [[ ,$packages, == *,locales,* ]]; then
+    for l in "${TOLV_TEST_LOCALES[@]}"; do
+        [[ $l == *.* ]] || l+=.UTF-8
+        locales+=" $l"
+    done
+fi
+key=$(printf '%s %s%s' "$version" "$packages" "$locales" | sha256sum | cut -c1-12)
 cache=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}/vm-debian$release-$key
 mkdir -p "${cache%/*}"
 # One run makes the image; another that shares the cache waits, then finds it made.
@@ -53,6 +65,7 @@ if [ ! -f "$cache/initrd.cpio.zst" ]; then
         --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-exclude=/usr/share/info/*' \
         --customize-hook='chroot "$1" useradd -m -u 1000 -s /bin/bash user' \
         --customize-hook='chroot "$1" passwd -d user >/dev/null' \
+        --customize-hook="for l in $locales; do chroot \"\$1\" localedef -c -i \${l%.*} -f \${l#*.} \$l; done" \
         --customize-hook='rm -rf "$1"/var/cache/apt/* "$1"/var/lib/apt/lists/*' \
         "$suite" "$tmp/root" "$mirror" >&2
     (cd "$tmp/root" && find . | cpio --quiet -o -H newc | zstd -q -T0 -10 >"$tmp/initrd.cpio.zst")
@@ -62,5 +75,8 @@ if [ ! -f "$cache/initrd.cpio.zst" ]; then
     tolv_remove_tree "$cache"
     mv -T "$tmp/out" "$cache"
 fi
+# The kernel takes an uncompressed archive appended to this one (tests/vm/run.sh) only at an offset that is a
+# multiple of 4, and skips the zeros up to it; an image made before this line gets them here.
+truncate -s %4 "$cache/initrd.cpio.zst"
 echo "$cache/vmlinuz"
 echo "$cache/initrd.cpio.zst"
