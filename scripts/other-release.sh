@@ -80,5 +80,5 @@ tolv_run_apart bash -euc '
     [ "$(stat -f -c %T /)" = overlayfs ] || { echo "other-release: / is not the overlay" >&2 && exit 1; }
     cd /root/tolvenar
     exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" \
-        TOLV_CACHE=/var/cache/tolvenar TOLV_OTHER_RELEASE=no "${@:4}"
+        TOLV_WINE_GUEST="${TOLV_WINE_GUEST:-}" TOLV_CACHE=/var/cache/tolvenar TOLV_OTHER_RELEASE=no "${@:4}"
 ' leg "$work" "$lower" "$cache" "$@"

@@ -6,12 +6,18 @@
 #include <windows.h>
 #include <tlhelp32.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
+
+// TOLV_WINE_WAIT multiplies the waits for the tool (20 s) and for the targets (5 s), for qemu's TCG;
+// TOLV_WINE_FROM passes over that many of the locale's cases, run before a wineserver that hung.
+static const DWORD g_dwWaitScale = getenv("TOLV_WINE_WAIT") ? strtoul(getenv("TOLV_WINE_WAIT"), NULL, 10) : 1;
+static const int g_nFrom = getenv("TOLV_WINE_FROM") ? atoi(getenv("TOLV_WINE_FROM")) : 0;
 
 struct Case {
     std::string locale, rule, seen;
@@ -82,7 +88,7 @@ static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMAT
 {
     std::string seen;
     DWORD dwExit = 0;
-    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < 20000;) {
+    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < 20000 * g_dwWaitScale;) {
         bool bExited = WaitForSingleObject(tool.hProcess, 10) == WAIT_OBJECT_0;
         HWND hwnd = NULL; // the tool's box, once visible, that is with its texts and icon
         do hwnd = FindWindowExA(NULL, hwnd, "#32770", NULL);
@@ -133,7 +139,7 @@ int main(int argc, char **argv)
     for (const Case &c : cases) {
         const Case *t = &c;
         if (argc < 5 || t->locale != std::string(argv[4]) + "=" + std::to_string(GetACP())) continue;
-        nRun++;
+        if (nRun++ < g_nFrom) continue;
         // The tag has one length, 13 characters, so that a name's length in bytes is the table's.
         wchar_t szTag[32], szName[MAX_PATH], szCmd[1024];
         swprintf(szTag, 32, L"_%05lu_%02d.exe", GetCurrentProcessId() % 100000, (int)(t - &cases[0]));
@@ -149,7 +155,8 @@ int main(int argc, char **argv)
             targets[i] = Start(files[i].c_str(), files[i]);
         }
         // Until the list shows every target, each as " 32" (NORMAL).
-        for (int i = 0; i < 500 && Classes(targets, n).size() != 3u * (size_t)n; i++) Sleep(10);
+        for (DWORD i = 0; i < 500 * g_dwWaitScale && Classes(targets, n).size() != 3u * (size_t)n; i++)
+            Sleep(10);
         WIN32_FILE_ATTRIBUTE_DATA log = {};
         GetFileAttributesExA(argv[2], GetFileExInfoStandard, &log);
         long lSince = (long)log.nFileSizeLow;
