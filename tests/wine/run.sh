@@ -18,8 +18,7 @@ export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml
 trap '$server -k; $server -w' EXIT
 # No X server: the null driver, which the desktop takes up once the server that ran wineboot has exited.
 $wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null || exit 1
-# A server of its own in the foreground, so that one that hangs can be killed (below).
-$server -w; $server -f -p60 2>>"$work/trace.log" & server_pid=$!
+$server -w; $server -p60
 # Wine takes the ANSI code page from the locale (the cases list the one each locale must give); its +cursor trace
 # shows which icon each box loads, appended to: the desktop that an earlier locale's run started writes there too.
 win() { printf 'Z:%s\n' "$(printf %s "$1" | tr / '\\')"; }
@@ -39,9 +38,14 @@ for locale in $(grep -v '^#' "$tests/wine/cases.txt" | cut -f1 | cut -d= -f1 | u
             sleep 5 && quiet=$((quiet + 5)) && [ "$(ended)" = "$from" ] || from=$(ended) quiet=0
         done
         kill -0 $! 2>/dev/null || { wait $! || failed=1; break; }
-        echo "no case ended in $stall s: the wineserver is killed and started again" && kill -9 $server_pid
-        wait $!; restarts=$((restarts + 1)) && [ $restarts -le 3 ] || { failed=1; break; }
-        $server -f -p60 2>>"$work/trace.log" & server_pid=$!
+        echo "no case ended in $stall s: the wineserver is killed and started again"
+        # Every process of this prefix, the server and what it ran, but this script.
+        for environ in $(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
+            pid=${environ#/proc/} && pid=${pid%/environ} && [ $pid = $$ ] || kill -9 $pid 2>/dev/null
+        done
+        wait $!
+        restarts=$((restarts + 1)) && [ $restarts -le 3 ] || { failed=1; break; }
+        $server -p60
     done
     cat "$work/seen" && ! grep -q '^FAIL' "$work/seen" || failed=1
 done
