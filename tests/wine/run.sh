@@ -23,13 +23,12 @@ $server -w; $server -p60
 # shows which icon each box loads, appended to: the desktop that an earlier locale's run started writes there too.
 win() { printf 'Z:%s\n' "$(printf %s "$1" | tr / '\\')"; }
 ended() { grep -cE '^(ok|FAIL) ' "$work/seen"; }
-# Wine 10's server was seen, in a TCG guest, to spin for good while walking the desktop's windows. Where no case
-# ends for 40 s (times TOLV_WINE_WAIT), it is killed and started again, and the locale goes on from the case
-# that did not end; three times in a run at most.
+# Wine 10's server was seen, in a TCG guest, to spin for good walking the desktop's windows: where no case ends in
+# 40 s (times TOLV_WINE_WAIT), this prefix's processes are killed and the locale goes on; three times at most.
 stall=$((40 * ${TOLV_WINE_WAIT:-1})) restarts=0 failed=0
 for locale in $(grep -v '^#' "$tests/wine/cases.txt" | cut -f1 | cut -d= -f1 | uniq); do
     : >"$work/seen"
-    while :; do
+    while [ $restarts -le 3 ]; do
         from=$(ended) quiet=0
         LANG=$locale WINEDEBUG=+cursor TOLV_WINE_FROM=$from $wine "$1/tests/wine/tolvdrv.exe" \
             "$(win "$work/Program Files/tolv.exe")" "$(win "$work/trace.log")" "$(win "$tests")" $locale \
@@ -39,15 +38,12 @@ for locale in $(grep -v '^#' "$tests/wine/cases.txt" | cut -f1 | cut -d= -f1 | u
         done
         kill -0 $! 2>/dev/null || { wait $! || failed=1; break; }
         echo "no case ended in $stall s: the wineserver is killed and started again"
-        # Every process of this prefix, the server and what it ran, but this script.
-        for environ in $(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null); do
-            pid=${environ#/proc/} && pid=${pid%/environ} && [ $pid = $$ ] || kill -9 $pid 2>/dev/null
-        done
+        grep -slzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ | cut -d/ -f3 | grep -vx $$ | xargs kill -9 2>/dev/null
         wait $!
-        restarts=$((restarts + 1)) && [ $restarts -le 3 ] || { failed=1; break; }
+        restarts=$((restarts + 1))
         $server -p60
     done
-    cat "$work/seen" && ! grep -q '^FAIL' "$work/seen" || failed=1
+    cat "$work/seen" && [ $restarts -le 3 ] && ! grep -q '^FAIL' "$work/seen" || failed=1
 done
 [ $failed = 0 ] || exit 1
 $server -k; $server -w; rm -rf "$work" # only a failed run keeps its prefix, of some 700 MB
