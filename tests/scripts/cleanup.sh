@@ -2,7 +2,7 @@
 # cleanup.sh (root): the scripts that make Debian roots, killed while a stand-in mmdebstrap has /dev/shm
 # bound into its root as the real one has, leave /dev/shm's files and no mount or process; a leg whose
 # pivot_root (the stand-in, failing) fails runs its command nowhere, not in the host's /root/tolvenar;
-# a VM image that cannot be made fails its test, and the test command stops at once for a user.
+# and the test command stops at once for a user.
 [ "$(id -u)" = 0 ] || { echo "SKIP: needs root, to mount"; exit 77; }
 [ "${1:-}" = apart ] || exec unshare --mount --propagation private bash "$0" apart
 scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
@@ -37,9 +37,6 @@ for script in other-release.sh vm-image.sh; do
     ! pgrep -a -f "$dir/$script/" || fail "$script, killed, left these running"
 done
 grep -q "Fetching Debian 13's" "$dir/vm-image.sh.log" || fail "vm-image.sh names another release"
-# An image that cannot be made (mmdebstrap fails) fails the VM test, rather than skip it.
-PATH=$dir/bin:$PATH TOLV_CACHE=$dir/failed STALL=x sh "$scripts/../tests/vm/run.sh" 13 /bin/true /bin/true
-[ $? = 1 ] || fail "tests/vm/run.sh passes over an image that could not be made"
 unshare --user bash "$scripts/test.sh" 2>&1 | grep -q "needs root" ||
     fail "test.sh, run as a user, did not stop at once"
 PATH=$dir/bin:$PATH TOLV_CACHE=$dir/leg STALL=0 bash "$scripts/other-release.sh" touch "$dir/ran" && fail "other-release.sh: exit 0"

@@ -160,16 +160,5 @@ expect "a connection to the link's socket" "$(sleep 1; ls /tmp/trapped 2>&1)" "l
 usr mv -f $s.real $s
 report planted-link
 
-# The user's own socket where its manager listens, which never accepts, or accepts and never answers:
-# root's tolv gives up on it in time.
-usr mv $s $s.real
-for accept in "" --accept; do
-    usr systemd-socket-activate -l $s $accept sleep 60 >/dev/null 2>&1 &
-    sleep 1 && chrt -o -p 0 $f && renice -n 0 -p $f >/dev/null && hung tolvf $f
-    pkill -f "systemd-socket-activate -l $s" && usr rm -f $s
-done
-usr mv -f $s.real $s
-report planted-socket
-
 # The targets end here, so that the power-off does not wait for them.
 pkill -KILL -x 'tolv[a-z]'
