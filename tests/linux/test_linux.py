@@ -101,24 +101,20 @@ def change():
 
 def notices(command=(TOLV,)):
     """A third token shows the usage and changes all the same, also with stdout closed; a bad class fails (87)."""
-    target = start(name("notice")).pid
-    check(target, 10, tolv(name("notice"), "BELOW_NORMAL", "extra", command=command), (USAGE, ""))
-    check(target, 10, tolv(name("notice"), "12345", command=command), ("", FAILURE % 87))
+    target = start(stem := name("notice%d" % len(command))).pid  # a name for each command run in one case
+    check(target, 10, tolv(stem, "BELOW_NORMAL", "extra", command=command), (USAGE, ""))
+    check(target, 10, tolv(stem, "12345", command=command), ("", FAILURE % 87))
     reader, writer = os.pipe()
     os.close(reader)
-    check(target, 19, tolv(name("notice"), "IDLE", "extra", command=command, stdout=writer), (None, ""))
+    check(target, 19, tolv(stem, "IDLE", "extra", command=command, stdout=writer), (None, ""))
     os.close(writer)
 
 
-def memcheck():
-    """Memcheck finds no leak or undefined read in those notices."""
-    skip_unless(shutil.which("valgrind"), "no valgrind")
+def sanitizers():
+    """Memcheck finds no leak or undefined read in those notices, on the path without pidfds (valgrind 3.19 fails
+    pidfd_open); ASan, LSan and UBSan nothing on the pidfd path, nor with a name over 259 characters, listed by its
+    first 259, and a parent whose children overflow the part tolv reads."""
     notices(["valgrind", "-q", "--error-exitcode=1", "--leak-check=full", TOLV])
-
-
-def asan():
-    """ASan, LSan and UBSan find nothing there either, on the pidfd path that valgrind 3.19 does not know; nor with a
-    name over 259 characters, listed by its first 259, and a parent whose children overflow the part tolv reads."""
     notices([TOLV_ASAN])
     [spawn(["sleep", "60"]) for _ in range(30)]
     target = start(name("long", 15), argv0=name("long", 300)).pid
@@ -159,7 +155,10 @@ def kthreads():
 
 
 def reuse():
-    """A listed process whose number goes to another before the open is not opened (code 87)."""
+    """Out of files the walk ends with that error (4), passing over no process; a number reused before the open: 87."""
+    start(name("walk"))  # fds 0-2, and 3 for /proc:
+    prober = spawn(["prlimit", "--nofile=4", PROBE, name("walk")], text=True)
+    eq((prober.communicate(), prober.returncode), (("end 4\n", None), 0))
     for _ in range(20):  # other tests may take the number first
         target, prober = start(name("probe")), spawn([PROBE, name("probe")], text=True)
         eq(int(prober.stdout.readline()), target.pid)
@@ -170,13 +169,6 @@ def reuse():
             break
     skip_unless(PROCS[-1].pid == target.pid, "the number was never reused")
     eq((prober.communicate("\n"), prober.returncode), (("87\n", None), 0))
-
-
-def emfile():
-    """With no file left to open the walk ends with that error (4) and passes over no process."""
-    start(name("probe"))  # fds 0-2, and 3 for /proc:
-    prober = spawn(["prlimit", "--nofile=4", PROBE, name("probe")], text=True)
-    eq((prober.communicate(), prober.returncode), (("end 4\n", None), 0))
 
 
 def names():
