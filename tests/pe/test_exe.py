@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""The shipping exe as a file: PE32 i386 for the GUI, entered at the entry
-symbol of the link map, importing exactly what imports.txt lists, with its
-icon group, version record and manifest, in 24 KiB. Usage: test_exe.py EXE MAP IMPORTS"""
+"""The shipping exe as a file: PE32 i386 for the GUI with the header flags it needs,
+entered at the entry symbol of the link map, importing exactly what imports.txt lists,
+with its icon group, version record and manifest, in 24 KiB. Usage: test_exe.py EXE MAP IMPORTS"""
 import os, re, struct, sys, xml.etree.ElementTree
 
 try:
@@ -20,7 +20,13 @@ def check(what, got, want):
 
 fh, oh = pe.FILE_HEADER, pe.OPTIONAL_HEADER
 check("bytes beyond 24 KiB", max(os.path.getsize(exe) - 24 * 1024, 0), 0)
-check("machine, magic, subsystem", (fh.Machine, oh.Magic, oh.Subsystem), (0x14C, 0x10B, 2))
+# BinSkim's rules that GNU ld can meet, Terminal Server awareness and the CheckSum (docs/windows-exe.md).
+check("machine, magic, subsystem, CheckSum, base relocations", (fh.Machine, oh.Magic, oh.Subsystem, oh.CheckSum,
+      hasattr(pe, "DIRECTORY_ENTRY_BASERELOC")), (0x14C, 0x10B, 2, pe.generate_checksum(), True))
+check("DllCharacteristics", [f for f in dir(oh) if f.startswith("IMAGE_DLLCHARACTERISTICS_") and getattr(oh, f)],
+      ["IMAGE_DLLCHARACTERISTICS_" + f for f in ("DYNAMIC_BASE", "NO_SEH", "NX_COMPAT", "TERMINAL_SERVER_AWARE")])
+check("sections writable and shared or executable",
+      [s.Name for s in pe.sections if s.IMAGE_SCN_MEM_WRITE and (s.IMAGE_SCN_MEM_SHARED or s.IMAGE_SCN_MEM_EXECUTE)], [])
 with open(link_map) as f:
     entry = re.findall(r"^\s+0x([0-9a-f]+)\s+_?TolvStartup@0$", f.read(), re.M)
 check("entry point, _TolvStartup@0 in the map", [oh.ImageBase + oh.AddressOfEntryPoint], [int(a, 16) for a in entry])
