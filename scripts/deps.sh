@@ -74,25 +74,88 @@ tolv_make_locales() {
     done
 }
 
+# What the scripts fetch is kept here, so that a second run fetches nothing.
+TOLV_CACHE_DIR=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}
+
+# Prints the Debian mirror that this machine's apt uses.
+tolv_mirror() {
+    sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' /etc/apt/sources.list \
+        /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1 || true
+}
+
+# Runs COMMAND with the folder ROOT as / in a mount and PID namespace of its own (pivot_root: a
+# chroot would be refused user namespaces, and a private mount of /), with a /proc of its own, the
+# host's /sys, /dev and resolver, /etc/hosts and /etc/mtab where the root has none (as one that
+# mmdebstrap made), and a clean environment; returns its code. PREPARE, a shell
+# command, runs first in the namespace, with $r the root: it may mount one there (an overlay, say).
+# Nothing runs unless / is then ROOT, which the file .tolv-root in it marks: a failed pivot_root
+# would leave the host's files there. Usage: tolv_enter_root ROOT PREPARE COMMAND...
+tolv_enter_root() {
+    tolv_run_apart bash -euc '
+        r=$1
+        eval "$2"
+        mountpoint -q "$r" || mount --bind "$r" "$r"
+        mount -t proc proc "$r/proc"
+        mount --rbind /sys "$r/sys"
+        mount --rbind /dev "$r/dev"
+        mount -t tmpfs -o mode=755 tmpfs "$r/run"
+        mkdir -p "$r/.host"
+        cp -L /etc/resolv.conf "$r/etc/resolv.conf"
+        [ -e "$r/etc/hosts" ] || printf "127.0.0.1 localhost %s\n" "$(hostname)" >"$r/etc/hosts"
+        [ -e "$r/etc/mtab" ] || ln -s ../proc/self/mounts "$r/etc/mtab"
+        touch "$r/.tolv-root"
+        cd "$r"
+        pivot_root . .host
+        umount -l /.host
+        rmdir /.host
+        [ -e /.tolv-root ] && rm /.tolv-root || { echo "tolv_enter_root: / is not the root" >&2 && exit 1; }
+        exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TERM=dumb "${@:3}"
+    ' root "$@"
+}
+
+# Runs the shell script SCRIPT of the folder DIR in a fresh root of this machine's Debian release,
+# mmdebstrap's buildd variant with the packages INCLUDE (comma-separated), as root, in /work, a copy
+# of DIR that is copied back afterwards; returns its code. The root lies in TOLV_FRESH_ROOT while
+# it runs (for the caller's exit trap) and goes after; the packages fetched stay in the cache.
+# Usage: tolv_in_fresh_root INCLUDE DIR SCRIPT
+tolv_in_fresh_root() {
+    local debs status=0
+    debs=$TOLV_CACHE_DIR/debs-$(. /etc/os-release && echo "$VERSION_CODENAME")
+    mkdir -p "$debs"
+    TOLV_FRESH_ROOT=$(mktemp -d "$TOLV_CACHE_DIR/fresh.XXXXXX")
+    # shellcheck disable=SC2016 # $1 is the root, in mmdebstrap's hooks
+    tolv_run_apart mmdebstrap --quiet --variant=buildd --include="$1" \
+        --aptopt='APT::Install-Recommends "false"' --skip=download/empty --skip=essential/unlink --skip=cleanup/apt/lists \
+        --setup-hook='mkdir -p "$1/var/cache/apt/archives"' --setup-hook="sync-in '$debs' /var/cache/apt/archives" \
+        "$(. /etc/os-release && echo "$VERSION_CODENAME")" "$TOLV_FRESH_ROOT/root" "$(tolv_mirror)"
+    cp -a "$2" "$TOLV_FRESH_ROOT/root/work"
+    tolv_enter_root "$TOLV_FRESH_ROOT/root" : sh -ec 'cd /work && exec sh -e "./$0"' "$3" || status=$?
+    cp -a "$TOLV_FRESH_ROOT/root/work/." "$2"
+    cp -n "$TOLV_FRESH_ROOT/root/var/cache/apt/archives/"*.deb "$debs/" 2>/dev/null || true
+    tolv_remove_tree "$TOLV_FRESH_ROOT"
+    return $status
+}
+
 # Enough to build the native port (the configure step also wants GoogleTest).
 TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev libgmock-dev)
 
-# Enough to build both packages: the native port, the 32-bit exe,
-# dpkg-shlibdeps for the .deb's dependencies, and Python to fix the zip's order.
-TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 dpkg-dev python3)
+# Enough to build both packages: the 32-bit exe and Python to write the zip;
+# git for the upstream tarball, dpkg-dev for the source package, and mmdebstrap
+# for the root that builds the .deb (which fetches the build dependencies).
+TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 python3 git dpkg-dev mmdebstrap)
 
 # Everything the whole test suite needs: the cross compilers for the Windows
 # exe and its 64-bit test twin, Wine to run them, PE tools, sanitizer
 # runtimes, valgrind, what the integration tests call (bash-completion
 # loads the completion there), and the tools
-# that build and check the packages (git clones the commit that is packed twice),
+# that build and check the packages (lintian, blhc, devscripts' hardening-check),
 # and qemu with what makes the Debian images that the VM tests boot. Each name
 # is one that Debian 12 and 13 both have (libclang-rt-dev is clang's own version).
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-dev clang-format valgrind strace procps util-linux mount python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
-    dpkg-dev lintian groff man-db unzip git locales bash-completion
-    qemu-system-x86 mmdebstrap cpio zstd gzip)
+    git dpkg-dev mmdebstrap lintian blhc devscripts groff man-db unzip locales bash-completion
+    qemu-system-x86 cpio zstd gzip)
 
 # The Wine tests run the exe in the code pages these give: 932, 936, 949 and UTF-8 (65001, as Wine
 # gives for hi_IN); and 932 where file names are KOI8-R, whose Cyrillic takes one byte to 932's two,

@@ -18,7 +18,7 @@ case $(. /etc/os-release && echo "$VERSION_ID") in
 13) release=12 suite=bookworm ;;
 *) echo "other-release: this is neither Debian 12 nor 13" >&2 && exit 1 ;;
 esac
-cache=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}
+cache=$TOLV_CACHE_DIR
 version=1
 packages=$(printf '%s,' "${TOLV_TEST_PACKAGES[@]}")
 key=$(printf '%s %s' "$version" "$packages" | sha256sum | cut -c1-12)
@@ -33,8 +33,7 @@ tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "$tmp"; tolv_remove_tree "$work"
 exec {make_lock}>"$cache/root-debian$release.make.lock" {use_lock}>"$cache/root-debian$release.lock"
 flock -x "$make_lock"
 if [ ! -d "$lower" ]; then
-    mirror=$(sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' /etc/apt/sources.list \
-        /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1 || true)
+    mirror=$(tolv_mirror)
     echo "Making a Debian $release root with the test packages from $mirror into $lower"
     tmp=$(mktemp -d "$cache/root-tmp.XXXXXX")
     # Recommends stay out, as the test command's own installs leave them out.
@@ -60,25 +59,12 @@ git clone --quiet --no-hardlinks "$PWD" "$work/clone"
 [ $# -gt 0 ] || set -- bash scripts/test.sh
 echo "Debian $release: $* on $(git -C "$work/clone" log -1 --format='%h %s')"
 
-# In the new namespaces: the overlay becomes the root, the clone and the host's resolver in it.
-# Nothing runs unless / is then the overlay: a failed pivot_root would leave the host's files there.
-tolv_run_apart bash -euc '
-    work=$1 lower=$2 cache=$3 r=$1/root
-    mount -t overlay overlay -o "lowerdir=$lower,upperdir=$work/upper,workdir=$work/work" "$r"
-    mount -t proc proc "$r/proc"
-    mount --rbind /sys "$r/sys"
-    mount --rbind /dev "$r/dev"
-    mount -t tmpfs -o mode=755 tmpfs "$r/run"
-    mkdir -p "$r/var/cache/tolvenar" "$r/root/tolvenar" "$r/.host"
-    mount --bind "$cache" "$r/var/cache/tolvenar"
-    cp -a "$work/clone/." "$r/root/tolvenar/"
-    cp -L /etc/resolv.conf "$r/etc/resolv.conf"
-    cd "$r"
-    pivot_root . .host
-    umount -l /.host
-    rmdir /.host
-    [ "$(stat -f -c %T /)" = overlayfs ] || { echo "other-release: / is not the overlay" >&2 && exit 1; }
-    cd /root/tolvenar
-    exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TERM=dumb CI="${CI:-}" \
-        TOLV_WINE_GUEST="${TOLV_WINE_GUEST:-}" TOLV_CACHE=/var/cache/tolvenar TOLV_OTHER_RELEASE=no "${@:4}"
-' leg "$work" "$lower" "$cache" "$@"
+# In the new namespaces: the overlay becomes the root, with the cache and the clone in it.
+# shellcheck disable=SC2016 # the root's preparation runs there, with $r the root
+tolv_enter_root "$work/root" '
+    mount -t overlay overlay -o "lowerdir='"$lower"',upperdir='"$work"'/upper,workdir='"$work"'/work" "$r"
+    mkdir -p "$r/var/cache/tolvenar" "$r/root/tolvenar"
+    mount --bind "'"$cache"'" "$r/var/cache/tolvenar"
+    cp -a "'"$work"'/clone/." "$r/root/tolvenar/"' \
+    sh -c 'cd /root/tolvenar && exec "$@"' sh env CI="${CI:-}" TOLV_WINE_GUEST="${TOLV_WINE_GUEST:-}" \
+    TOLV_CACHE=/var/cache/tolvenar TOLV_OTHER_RELEASE=no "$@"

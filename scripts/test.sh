@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 tolv_install_packages "${TOLV_TEST_PACKAGES[@]}"
 tolv_make_locales "${TOLV_TEST_LOCALES[@]}"
-wine_i386=$(sh scripts/wine-i386-dlls.sh)
+wine_i386=$(bash scripts/wine-i386-dlls.sh)
 
 # The Windows builds come first: the native test run inspects and runs them.
 # win64 is not shipped: the Wine tests run it beside the exe, as its twin.

@@ -29,7 +29,7 @@ if [[ ,$packages, == *,locales,* ]]; then
     done
 fi
 key=$(printf '%s %s%s' "$version" "$packages" "$locales" | sha256sum | cut -c1-12)
-cache=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}/vm-debian$release-$key
+cache=$TOLV_CACHE_DIR/vm-debian$release-$key
 mkdir -p "${cache%/*}"
 # One run makes the image; another that shares the cache waits, then finds it made.
 exec {lock}>"$cache.lock"
@@ -39,8 +39,7 @@ if [ ! -f "$cache/initrd.cpio.zst" ]; then
     for tool in mmdebstrap cpio zstd apt-get dpkg; do
         command -v $tool >/dev/null || { echo "vm-image: $tool is needed" >&2; exit 1; }
     done
-    mirror=$(sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' /etc/apt/sources.list \
-        /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1)
+    mirror=$(tolv_mirror)
     # Whatever ends the script, mmdebstrap ends first; then what it made goes.
     tmp=''
     tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "$tmp"'

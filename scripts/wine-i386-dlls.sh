@@ -1,13 +1,13 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Prints a folder whose i386-windows holds Wine's 32-bit PE DLLs, which wine64's WoW64 mode needs:
 # that folder of Debian's libwine:i386 in wine64's version, fetched once into a cache under an apt
 # configuration of its own, so that the system's architectures stay as they are.
 set -e
+. "$(dirname "$0")/deps.sh"
 version=$(dpkg-query -W -f='${Version}' wine64)
-cache=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}/wine-i386-$version
+cache=$TOLV_CACHE_DIR/wine-i386-$version
 if [ ! -d "$cache/i386-windows" ]; then
-    mirror=$(sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' /etc/apt/sources.list \
-        /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security | head -1)
+    mirror=$(tolv_mirror)
     tmp=$(mktemp -d) && trap 'rm -rf "$tmp"' EXIT
     mkdir -p "$tmp/lists/partial" "$tmp/cache/archives/partial" && chown -R _apt "$tmp" 2>/dev/null || true
     echo "deb [arch=i386] $mirror $(. /etc/os-release && echo "$VERSION_CODENAME") main" >"$tmp/sources.list"
