@@ -1,24 +1,40 @@
 #!/usr/bin/env bash
-# Builds the two packages, the Debian package from the native build and the
-# Windows zip from the win32 one, and prints their paths.
+# Builds the two packages and prints their paths: the Windows zip from the win32 build tree, and the
+# Debian package as Debian builds it. The last commit, by git archive, is the upstream tarball;
+# debian/ beside it makes the source package, in format 3.0 (quilt); that builds from its .dsc in a
+# fresh root of this machine's Debian release, with the build dependencies it names, as root, so
+# that dh_auto_test can run the Linux tests in PID namespaces of their own (DEB_BUILD_OPTIONS is
+# passed on: nocheck builds no tests). build/deb gets the source package, the .deb, its .buildinfo
+# and .changes, and the build log. Needs root, to make and mount that root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 
+[ "$(id -u)" -eq 0 ] || { echo "package.sh: needs root, to make the root the package builds in" >&2 && exit 1; }
 tolv_install_packages "${TOLV_PACKAGE_PACKAGES[@]}"
-# The .deb records the modes of the folders and files that CPack creates.
-umask 022
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target tolv_zip
 
-# Builds only what the package holds (cpack itself builds nothing with Ninja),
-# then packs it. CPack's errors go to stderr.
-package() {
-    cmake --preset "$1" >/dev/null
-    cmake --build --preset "$1" --target "${@:2}"
-    (cd "build/$1" && cpack >/dev/null)
-}
-package win32 tolv
-package native tolv tolv_deb_files
+version=$(dpkg-parsechangelog -S Version)
+upstream=${version%-*}
+grep -q "^project(Tolvenar VERSION $upstream " CMakeLists.txt ||
+    { echo "package.sh: debian/changelog's $version is not of the version that CMakeLists.txt names" >&2 && exit 1; }
+out=$PWD/build/deb
+rm -rf "$out"
+mkdir -p "$out"
+git archive --prefix="tolvenar-$upstream/" HEAD ':(exclude)debian' | gzip -9n >"$out/tolvenar_$upstream.orig.tar.gz"
+tar -xzf "$out/tolvenar_$upstream.orig.tar.gz" -C "$out"
+git archive HEAD debian | tar -x -C "$out/tolvenar-$upstream"
+(cd "$out" && dpkg-source --build "tolvenar-$upstream" >/dev/null && rm -r "tolvenar-$upstream")
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native/CMakeCache.txt)
-ls -d "$PWD/build/native/tolvenar_${version}_$(dpkg --print-architecture).deb" \
-    "$PWD/build/win32/tolvenar-${version}-win32.zip"
+arch=$(dpkg --print-architecture)
+cat >"$out/build.sh" <<END
+apt-get build-dep -y -q ./tolvenar_$version.dsc >/dev/null
+dpkg-source -x tolvenar_$version.dsc tree >/dev/null
+(cd tree && DEB_BUILD_OPTIONS='${DEB_BUILD_OPTIONS:-}' dpkg-buildpackage -b -us -uc) >tolvenar_${version}_$arch.build 2>&1 ||
+    { tail -50 tolvenar_${version}_$arch.build && exit 1; }
+rm -r tree build.sh
+END
+tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "${TOLV_FRESH_ROOT:-}"'
+tolv_in_fresh_root build-essential "$out" build.sh >&2
+ls -d "$out/tolvenar_${version}_$arch.deb" "$PWD/build/win32/tolvenar-$upstream-win32.zip"
