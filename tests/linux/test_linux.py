@@ -121,18 +121,6 @@ def sanitizers():
     check(target, 19, tolv(name("long", 300)[:259], "IDLE", command=[TOLV_ASAN]))
 
 
-def walk_cost():
-    """The walk reads the stat record of no kernel thread (kthreadd lists them) and of no glibc process (it has a
-    robust-futex list), whatever else runs on the machine, which it sees: the probe walks, which changes nothing."""
-    sleepers = {spawn(["sleep", "60"]).pid for _ in range(20)}
-    kthreadd = os.path.exists("/proc/2/comm") and read("/proc/2/comm") == "kthreadd\n"  # not in a PID namespace
-    kernel = set(map(int, read("/proc/2/task/2/children").split())) if kthreadd else set()
-    target, log = start(name("cost")).pid, os.path.join(DIR, "log")
-    walk = subprocess.run(traced(log, PROBE, name("cost")), stdin=subprocess.DEVNULL, stdout=PIPE, text=True)
-    eq((walk.stdout.split()[:1], walk.returncode), ([str(target)], 0))
-    eq({int(pid) for pid in re.findall(r'"(?:/proc/)?(\d+)/stat"', read(log))} & (sleepers | kernel), set())
-
-
 def kthreads():
     """No stat record is read of one kthreadd lists, with no robust-futex list and a 15-character name like a kernel
     thread's, nor of a user's; its unlisted twin's is, and its own while PID 2 is no kthreadd. 2,000 listed unsorted."""
@@ -390,7 +378,7 @@ def completion():
 
 
 try:
-    skip_unless(shutil.which("strace") or CASE not in ("walk_cost", "kthreads", "session", "scan", "completion"), "no strace")
+    skip_unless(shutil.which("strace") or CASE not in ("kthreads", "session", "scan", "completion"), "no strace")
     globals()[CASE]()  # each case is the function of its name
 finally:
     for proc in PROCS:

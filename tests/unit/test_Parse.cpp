@@ -17,12 +17,8 @@ TEST(SkipProgramName, TailFollowsTheProgramName)
     const struct { const char *rule, *line, *tail; } cases[] = {
         {"blanks and tabs around the name are skipped", "  \t tolv \t  notepad.exe IDLE ",
          "notepad.exe IDLE "},
-        {"a quote inside an unquoted name does not extend it", "to\"lv x.exe IDLE", "x.exe IDLE"},
-        {"a quoted name runs to its closing quote", "\"C:\\Program Files\\tolv.exe\"\t a IDLE", "a IDLE"},
         {"the tail may begin right after the quote", "\"C:\\tolv.exe\"notepad.exe IDLE", "notepad.exe IDLE"},
-        {"an empty quoted name", "\"\" a b", "a b"},
         {"an unclosed quote runs to the end", "\"C:\\tolv.exe notepad.exe IDLE", ""},
-        {"blanks after the name only: an empty tail", "tolv  \t ", ""},
     };
     // clang-format on
     for (const auto &c : cases) {
@@ -43,7 +39,6 @@ TEST(ParseCommandTail, TokensNamesAndClasses)
     // "?": the name as the caller left it
     // clang-format off
     const struct { const char *rule; std::string tail, module; DWORD cls; bool ok; } cases[] = {
-        {"two tokens", "notepad.exe IDLE", "notepad.exe", 0x40, true},
         {"quotes group blanks into a name", "\"My App.exe\" HIGH", "My App.exe", 0x80, true},
         {"tabs and runs of blanks separate, also at the ends", "   a\tIDLE   ", "a", 0x40, true},
         {"a blank quoted into a keyword makes it none", "a \" IDLE\"", "a", 0, true},
@@ -51,24 +46,18 @@ TEST(ParseCommandTail, TokensNamesAndClasses)
         {"a quote splits a word", "a\"b c\"d IDLE", "a", 0, false},
         {"an unclosed quote holds the rest", "\"notepad.exe IDLE", "notepad.exe IDLE", kUnset, false},
         {"empty quotes are no token", "\"\" IDLE", "IDLE", kUnset, false},
-        {"a quoted blank is a token", "\" \"", " ", kUnset, false},
         {"quotes and tabs only: no token, nothing written", "\t\"\t\"", "?", kUnset, false},
         {"three tokens set both, but are no success", "a HIGH extra", "a", 0x80, false},
         {"NULL stands for the empty name", "NULL NORMAL", "", 0x20, true},
         {"null is a name", "null ABOVE_NORMAL", "null", 0x8000, true},
-        {"bytes from 0x80 up are kept", "\xe3\x83\x86.exe\xff IDLE", "\xe3\x83\x86.exe\xff", 0x40, true},
         {"259 characters fit", n259 + " IDLE", n259, 0x40, true},
         {"260 are rejected, never cut", n259 + "n IDLE", "", kUnset, false},
         {"HIGHEST is HIGH", "a HIGHEST", "a", 0x80, true},
         {"keywords are case-sensitive", "a Idle", "a", 0, true},
-        {"a keyword is the whole token", "a IDLEX", "a", 0, true},
         {"hexadecimal", "a 0x4000", "a", 0x4000, true},
         {"hexadecimal in capitals", "a 0XaF", "a", 0xAF, true},
-        {"0x without a digit is 0", "a 0x", "a", 0, true},
         {"octal", "a 040", "a", 32, true},
-        {"octal stops at 9", "a 019", "a", 1, true},
         {"letters end a number", "a 64abc", "a", 64, true},
-        {"one sign only", "a +-1", "a", 0, true},
         {"white space and a sign before the digits", "a \"\r+64\"", "a", 64, true},
         {"-1 wraps", "a -1", "a", 0xFFFFFFFF, true},
         {"the largest but one", "a 4294967294", "a", 0xFFFFFFFE, true},
