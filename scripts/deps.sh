@@ -124,7 +124,8 @@ tolv_in_fresh_root() {
     mkdir -p "$debs"
     TOLV_FRESH_ROOT=$(mktemp -d "$TOLV_CACHE_DIR/fresh.XXXXXX")
     # shellcheck disable=SC2016 # $1 is the root, in mmdebstrap's hooks
-    tolv_run_apart mmdebstrap --quiet --variant=buildd --include="$1" \
+    # mount, for tolv_enter_root's umount there: Debian 13's buildd variant has none.
+    tolv_run_apart mmdebstrap --quiet --variant=buildd --include="mount,$1" \
         --aptopt='APT::Install-Recommends "false"' --skip=download/empty --skip=essential/unlink --skip=cleanup/apt/lists \
         --setup-hook='mkdir -p "$1/var/cache/apt/archives"' --setup-hook="sync-in '$debs' /var/cache/apt/archives" \
         "$(. /etc/os-release && echo "$VERSION_CODENAME")" "$TOLV_FRESH_ROOT/root" "$(tolv_mirror)"
