@@ -23,7 +23,7 @@ cmake --preset win64
 cmake --build --preset win64
 cmake --preset native -DTOLV_WINE_I386="$wine_i386"
 cmake --build --preset native
-# The packages too: the pkg tests pack the same trees again and inspect them.
+# The packages too, the .deb through its source package: the pkg tests check what it built.
 bash scripts/package.sh
 
 status=0
