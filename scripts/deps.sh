@@ -137,6 +137,19 @@ tolv_in_fresh_root() {
     return $status
 }
 
+# Sets TOLV_APT to the options of an apt of its own in the folder DIR, for the ARCH packages of the
+# Debian SUITE on this machine's mirror, and fetches its lists, so that the system's architectures
+# and lists stay as they are. Usage: tolv_private_apt DIR ARCH SUITE
+tolv_private_apt() {
+    mkdir -p "$1/lists/partial" "$1/cache/archives/partial"
+    chown -R _apt "$1" 2>/dev/null || true
+    echo "deb [arch=$2] $(tolv_mirror) $3 main" >"$1/sources.list"
+    TOLV_APT=(-qq -o APT::Architectures="$2" -o APT::Architecture="$2" -o Dir::Etc::sourcelist="$1/sources.list"
+        -o Dir::Etc::sourceparts=/dev/null -o Dir::State::Lists="$1/lists" -o Dir::Cache="$1/cache"
+        -o Dir::State::status=/dev/null)
+    apt-get "${TOLV_APT[@]}" update >&2
+}
+
 # Enough to build the native port (the configure step also wants GoogleTest).
 TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev libgmock-dev)
 

@@ -45,17 +45,11 @@ if [ ! -f "$cache/initrd.cpio.zst" ]; then
     tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "$tmp"'
     tmp=$(mktemp -d "${cache%/*}/vm-tmp.XXXXXX")
     chmod 755 "$tmp"
-    mkdir -p "$tmp/lists/partial" "$tmp/cache/archives/partial"
-    chown -R _apt "$tmp" 2>/dev/null || true
-    echo "deb [arch=amd64] $mirror $suite main" >"$tmp/sources.list"
-    apt=(-qq -o APT::Architectures=amd64 -o APT::Architecture=amd64 -o Dir::Etc::sourcelist="$tmp/sources.list"
-        -o Dir::Etc::sourceparts=/dev/null -o Dir::State::Lists="$tmp/lists" -o Dir::Cache="$tmp/cache"
-        -o Dir::State::status=/dev/null)
     echo "Fetching Debian $release's cloud kernel from $mirror into $cache" >&2
-    apt-get "${apt[@]}" update >&2
+    tolv_private_apt "$tmp" amd64 "$suite"
     # The meta package names the versioned image it stands for.
-    image=$(apt-cache "${apt[@]}" show linux-image-cloud-amd64 | sed -nE 's/^Depends: *(linux-image-[^ ,]+).*/\1/p' | head -1)
-    (cd "$tmp" && apt-get "${apt[@]}" download "$image" >&2)
+    image=$(apt-cache "${TOLV_APT[@]}" show linux-image-cloud-amd64 | sed -nE 's/^Depends: *(linux-image-[^ ,]+).*/\1/p' | head -1)
+    (cd "$tmp" && apt-get "${TOLV_APT[@]}" download "$image" >&2)
     dpkg -x "$tmp"/linux-image-*.deb "$tmp/kernel"
     echo "Making the root file system with mmdebstrap" >&2
     # No documentation, manual pages or locales: they only make the archive larger.
