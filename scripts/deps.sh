@@ -123,8 +123,8 @@ tolv_in_fresh_root() {
     debs=$TOLV_CACHE_DIR/debs-$(. /etc/os-release && echo "$VERSION_CODENAME")
     mkdir -p "$debs"
     TOLV_FRESH_ROOT=$(mktemp -d "$TOLV_CACHE_DIR/fresh.XXXXXX")
-    # shellcheck disable=SC2016 # $1 is the root, in mmdebstrap's hooks
     # mount, for tolv_enter_root's umount there: Debian 13's buildd variant has none.
+    # shellcheck disable=SC2016 # $1 is the root, in mmdebstrap's hooks
     tolv_run_apart mmdebstrap --quiet --variant=buildd --include="mount,$1" \
         --aptopt='APT::Install-Recommends "false"' --skip=download/empty --skip=essential/unlink --skip=cleanup/apt/lists \
         --setup-hook='mkdir -p "$1/var/cache/apt/archives"' --setup-hook="sync-in '$debs' /var/cache/apt/archives" \
@@ -156,7 +156,7 @@ TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev libgmock-dev)
 # Enough to build both packages: the 32-bit exe and Python to write the zip;
 # git for the upstream tarball, dpkg-dev for the source package, and mmdebstrap
 # for the root that builds the .deb (which fetches the build dependencies).
-TOLV_PACKAGE_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}" g++-mingw-w64-i686 python3 git dpkg-dev mmdebstrap)
+TOLV_PACKAGE_PACKAGES=(cmake ninja-build g++-mingw-w64-i686 python3 git dpkg-dev mmdebstrap)
 
 # Everything the whole test suite needs: the cross compilers for the Windows
 # exe and its 64-bit test twin, Wine to run them, PE tools, sanitizer
