@@ -91,6 +91,7 @@ tolv_mirror() {
 # Nothing runs unless / is then ROOT, which the file .tolv-root in it marks: a failed pivot_root
 # would leave the host's files there. Usage: tolv_enter_root ROOT PREPARE COMMAND...
 tolv_enter_root() {
+    # shellcheck disable=SC2016 # run in the namespace, with its own arguments
     tolv_run_apart bash -euc '
         r=$1
         eval "$2"
@@ -130,6 +131,7 @@ tolv_in_fresh_root() {
         --setup-hook='mkdir -p "$1/var/cache/apt/archives"' --setup-hook="sync-in '$debs' /var/cache/apt/archives" \
         "$(. /etc/os-release && echo "$VERSION_CODENAME")" "$TOLV_FRESH_ROOT/root" "$(tolv_mirror)"
     cp -a "$2" "$TOLV_FRESH_ROOT/root/work"
+    # shellcheck disable=SC2016 # $0 is the script, in the root
     tolv_enter_root "$TOLV_FRESH_ROOT/root" : sh -ec 'cd /work && exec sh -e "./$0"' "$3" || status=$?
     cp -a "$TOLV_FRESH_ROOT/root/work/." "$2"
     cp -n "$TOLV_FRESH_ROOT/root/var/cache/apt/archives/"*.deb "$debs/" 2>/dev/null || true
