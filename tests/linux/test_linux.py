@@ -26,7 +26,7 @@ def write(path, text):
 
 USAGE = "Tolvenar\n" + read(os.path.join(os.path.dirname(__file__), "..", "usage.txt"))  # the caption, the text
 # Each class's keyword and nice, as the manual page states them (pkg.man holds it to that).
-CLASSES = [line.split()[::2] for line in read(os.path.join(os.path.dirname(__file__), "..", "classes.txt")).splitlines()
+CLASSES = [line.split()[0:3:2] for line in read(os.path.join(os.path.dirname(__file__), "..", "classes.txt")).splitlines()
            if not line.startswith("#")]
 
 

@@ -67,7 +67,7 @@ man)
     # In characters: groff may write a hyphen or a bullet as three bytes of UTF-8.
     if MANWIDTH=80 man -l "$2" | LC_ALL=C.UTF-8 grep -E '^.{81}'; then echo "wider than 80 columns"; exit 1; fi
     # It states each class as tests/classes.txt has it, which the Linux tests hold the tool to.
-    grep -v '^#' "$here/../classes.txt" | while read -r word class nice; do
+    grep -v '^#' "$here/../classes.txt" | while read -r word class nice _; do
         MANWIDTH=200 man -l "$2" | grep -qE "^ +$word\b.* class $class \([0-9]+\), nice $nice\b" ||
             { echo "tolv.1 does not state $word as class $class, nice $nice"; exit 1; }
     done ;;
