@@ -1,22 +1,26 @@
 # The native port: the tool on the Linux layer of the Win32 subset. Each file
-# is named after what it provides: handles and the last error, the process
+# is named after what it provides, has a header of that name, and gives the
+# functions other files call its name as prefix (Proc_ReadStat in Proc.cpp);
+# the Win32 functions the tool calls keep their own names. In order: handles
+# and the last error, errno's Win32 codes, the /proc readers, the process
 # list (Toolhelp) with the liveness and executable name of its entries,
-# process handles and priority classes, the groups the classes reach (the
-# rule that guards them, the choice of group, the session's autogroup, the
-# systemd unit and the bus to its manager), the command line and exit, the
-# notices; ProcFiles holds the /proc helpers and error codes they share.
+# process handles and priority classes, the groups the
+# classes reach (the rule that guards them, the choice of
+# group, the session's autogroup, the systemd unit and the bus to its
+# manager), the command line, the notices; Main.cpp holds the entry and exit.
 set(TOLV_LINUX_SOURCES
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Handles.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ProcFiles.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Handle.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ErrorCode.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Proc.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Toolhelp.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Liveness.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ExeName.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Process.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/GroupRule.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/CpuGroup.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Autogroup.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/CompetingGroup.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/SessionGroup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/UnitWeight.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ManagerBus.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Bus.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Arguments.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/MessageBox.cpp)
 

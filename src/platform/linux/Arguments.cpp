@@ -1,17 +1,16 @@
-// The command line made from the argument vector (GetCommandLineA), the code
-// page it is read in (IsDBCSLeadByte), and the exit (ExitProcess), which
-// frees the line.
-#include <stdio.h>
+// The command line made from the argument vector (GetCommandLineA), and the
+// code page it is read in (IsDBCSLeadByte).
 #include <stdlib.h>
 #include <string.h>
 
-#include "LinuxPlatform.h"
+#include "Arguments.h"
+#include "Win32Api.h"
 
 static int nArgs;
 static char **lpArgs;
 static LPSTR lpszCommandLine;
 
-void SetArguments(int argc, char **argv)
+void Arguments_Set(int argc, char **argv)
 {
     nArgs = argc;
     lpArgs = argv;
@@ -83,10 +82,8 @@ BOOL WINAPI IsDBCSLeadByte(BYTE TestChar)
     return FALSE;
 }
 
-void WINAPI ExitProcess(UINT uExitCode)
+void Arguments_Free(void)
 {
-    fflush(NULL);
     free(lpszCommandLine);
     lpszCommandLine = NULL;
-    exit((int)uExitCode);
 }

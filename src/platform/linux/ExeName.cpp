@@ -22,7 +22,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "LinuxPlatform.h"
+#include "ErrorCode.h"
+#include "ExeName.h"
+#include "Proc.h"
 
 // The kernel cuts a process's name (comm) to this many characters.
 #define COMM_CUT 15
@@ -53,7 +55,7 @@ static void EntryPath(char *lpszDst, pid_t pid, const char *lpszName)
         strcpy(lpszDst, lpszName);
         return;
     }
-    PidPath(lpszDst, "", pid, "/");
+    Proc_FormatPid(lpszDst, "", pid, "/");
     strcat(lpszDst, lpszName);
 }
 
@@ -75,12 +77,12 @@ static DWORD CompleteName(int fdDir, pid_t pid, const char *lpszComm, LPSTR lpsz
     char szBuf[PATH_MAX + 1];
 
     EntryPath(szPath, pid, "cmdline");
-    ssize_t cb = ReadSmallFile(fdDir, szPath, szBuf, sizeof(szBuf));
+    ssize_t cb = Proc_ReadFile(fdDir, szPath, szBuf, sizeof(szBuf));
     // A source that cannot be read is left out, whatever the reason: gone with
     // its process, not ours to read, or an exe path too long to read back
     // (ENAMETOOLONG), which any user can make. Only the walk's own errors end it.
-    if (cb < 0 && IsWalkError(errno))
-        return ErrnoToWin32(errno);
+    if (cb < 0 && ErrorCode_IsWalkError(errno))
+        return ErrorCode_FromErrno(errno);
     // Each argument ends at its zero byte; the last, at the end of what was read.
     const char *lpszArg = szBuf;
     for (int i = 0; i < NAME_ARGS && cb > 0 && lpszArg < szBuf + cb; i++) {
@@ -91,8 +93,8 @@ static DWORD CompleteName(int fdDir, pid_t pid, const char *lpszComm, LPSTR lpsz
 
     EntryPath(szPath, pid, "exe");
     ssize_t cch = readlinkat(fdDir, szPath, szBuf, sizeof(szBuf) - 1);
-    if (cch < 0 && IsWalkError(errno))
-        return ErrnoToWin32(errno);
+    if (cch < 0 && ErrorCode_IsWalkError(errno))
+        return ErrorCode_FromErrno(errno);
     if (cch > 0) {
         szBuf[cch] = '\0';
         static const char szDeleted[] = " (deleted)";
@@ -108,7 +110,7 @@ static DWORD CompleteName(int fdDir, pid_t pid, const char *lpszComm, LPSTR lpsz
 
 // Most names are shorter than the cut and taken as they are: kept apart from
 // the rare completion, this part is cheap enough to be inlined into the walk.
-DWORD FullName(int fdDir, pid_t pid, const char *lpszComm, size_t cchComm, LPSTR lpszDst)
+DWORD ExeName_FromComm(int fdDir, pid_t pid, const char *lpszComm, size_t cchComm, LPSTR lpszDst)
 {
     if (cchComm != COMM_CUT) {
         CopyName(lpszDst, lpszComm, cchComm);

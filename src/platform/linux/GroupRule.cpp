@@ -7,7 +7,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "ErrorCode.h"
 #include "GroupRule.h"
+#include "Proc.h"
 
 // Verdicts remembered at first; the table doubles whenever it is three quarters full.
 #define FIRST_SLOTS 4096
@@ -57,8 +59,8 @@ static BOOL IsAllowed(const GROUP_RULE *lpRule, pid_t pid)
 static BOOL IsInCgroup(pid_t pid, const char *lpszCgroup)
 {
     char szPath[64], szBuf[4096];
-    PidPath(szPath, "/proc/", pid, "/cgroup");
-    if (ReadSmallFile(AT_FDCWD, szPath, szBuf, sizeof(szBuf)) <= 0)
+    Proc_FormatPid(szPath, "/proc/", pid, "/cgroup");
+    if (Proc_ReadFile(AT_FDCWD, szPath, szBuf, sizeof(szBuf)) <= 0)
         return FALSE;
     const char *lpszUnified = strstr(szBuf, "0::");
     size_t cch = strlen(lpszCgroup);
@@ -74,7 +76,7 @@ static BOOL AddChain(GROUP_RULE *lpRule, pid_t pid, BOOL bGroupOnly)
 {
     for (int i = 0; pid > 0 && i < MAX_CHAIN && !IsAllowed(lpRule, pid); i++) {
         STAT_INFO info;
-        if (!ReadStatOf(pid, &info))
+        if (!Proc_ReadStatOf(pid, &info))
             return TRUE;
         if (bGroupOnly && (lpRule->lpszCgroup != NULL ? !IsInCgroup(pid, lpRule->lpszCgroup)
                                                       : info.dwSession != lpRule->dwSession))
@@ -89,11 +91,11 @@ static BOOL AddChain(GROUP_RULE *lpRule, pid_t pid, BOOL bGroupOnly)
 // for it, as its shell does), and this tool with every one of its ancestors
 // (sudo, su and their pseudo-terminal sessions wait for it too). FALSE where
 // a chain is too deep to hold: then nothing may be changed.
-static BOOL InitGroupRule(GROUP_RULE *lpRule, pid_t pidTarget, const GROUP_LIST *lpList)
+static BOOL InitGroupRule(GROUP_RULE *lpRule, pid_t pidTarget, const GROUP *lpGroup)
 {
     lpRule->pidTarget = pidTarget;
-    lpRule->dwSession = lpList->dwSession;
-    lpRule->lpszCgroup = lpList->lpszCgroup;
+    lpRule->dwSession = lpGroup->dwSession;
+    lpRule->lpszCgroup = lpGroup->lpszCgroup;
     lpRule->cAllowed = 0;
     lpRule->cSlots = FIRST_SLOTS;
     lpRule->cVerdicts = 0;
@@ -162,7 +164,7 @@ static void Remember(GROUP_RULE *lpRule, pid_t pid, int nDepth)
 static void RememberChildren(GROUP_RULE *lpRule, pid_t pidParent, int nDepth)
 {
     char szBuf[16384];
-    if (ReadChildren(pidParent, szBuf, sizeof(szBuf)) < 0)
+    if (Proc_ReadChildren(pidParent, szBuf, sizeof(szBuf)) < 0)
         return;
     for (char *p = szBuf;;) {
         char *lpszEnd;
@@ -189,9 +191,9 @@ static BOOL Judge(GROUP_RULE *lpRule, pid_t pid, const STAT_INFO *lpKnown)
     STAT_INFO info;
     if (lpKnown != NULL)
         info = *lpKnown;
-    else if (!ReadStatOf(pid, &info))
-        return !IsGone(errno); // gone: it has no share to change
-    if (HasEnded(&info))
+    else if (!Proc_ReadStatOf(pid, &info))
+        return !ErrorCode_IsGone(errno); // gone: it has no share to change
+    if (Proc_HasEnded(&info))
         return FALSE; // nor has a zombie
     pid_t aPath[MAX_CHAIN], pidParent = (pid_t)info.dwParent;
     int cPath = 0;
@@ -207,7 +209,7 @@ static BOOL Judge(GROUP_RULE *lpRule, pid_t pid, const STAT_INFO *lpKnown)
         nDepth = VERDICT_FOREIGN;
         // A full path not ending at the target starts more than MAX_CHAIN below it.
         if (pid <= 0 || cPath == MAX_CHAIN || IsListed(lpRule, lpRule->cTargetChain, pid) ||
-            !ReadStatOf(pid, &info))
+            !Proc_ReadStatOf(pid, &info))
             break; // the top of this PID namespace, a parent outside it, or one gone (reparented)
     }
     while (cPath > 0) {
@@ -220,20 +222,20 @@ static BOOL Judge(GROUP_RULE *lpRule, pid_t pid, const STAT_INFO *lpKnown)
     return nDepth == VERDICT_FOREIGN;
 }
 
-BOOL IsForeign(GROUP_RULE *lpRule, pid_t pid)
+BOOL GroupRule_IsForeign(GROUP_RULE *lpRule, pid_t pid)
 {
     return Judge(lpRule, pid, NULL);
 }
 
-BOOL IsForeignMember(GROUP_RULE *lpRule, pid_t pid)
+BOOL GroupRule_IsForeignMember(GROUP_RULE *lpRule, pid_t pid)
 {
     if (IsAllowed(lpRule, pid) || Recall(lpRule, pid) >= 0)
         return FALSE; // the target's own, wherever it is
     if (lpRule->lpszCgroup != NULL)
         return IsInCgroup(pid, lpRule->lpszCgroup) && Judge(lpRule, pid, NULL);
     STAT_INFO info;
-    if (!ReadStatOf(pid, &info))
-        return !IsGone(errno);
+    if (!Proc_ReadStatOf(pid, &info))
+        return !ErrorCode_IsGone(errno);
     return info.dwSession == lpRule->dwSession && Judge(lpRule, pid, &info);
 }
 
@@ -242,32 +244,35 @@ BOOL IsForeignMember(GROUP_RULE *lpRule, pid_t pid)
 static pid_t ProcessOf(pid_t pid)
 {
     char szPath[64], szBuf[512];
-    PidPath(szPath, "/proc/", pid, "/status");
-    if (ReadSmallFile(AT_FDCWD, szPath, szBuf, sizeof(szBuf)) <= 0)
+    Proc_FormatPid(szPath, "/proc/", pid, "/status");
+    if (Proc_ReadFile(AT_FDCWD, szPath, szBuf, sizeof(szBuf)) <= 0)
         return pid;
     const char *lpszTgid = strstr(szBuf, "\nTgid:");
     return lpszTgid != NULL ? (pid_t)atoi(lpszTgid + 6) : pid;
 }
 
 // A number handed out meanwhile; /proc opens a thread's too, whose process is judged.
-static BOOL IsForeignNewcomer(GROUP_RULE *lpRule, pid_t pid)
+static BOOL IsForeignNewPid(GROUP_RULE *lpRule, pid_t pid)
 {
     STAT_INFO info;
-    BOOL bMember = lpRule->lpszCgroup != NULL ? IsInCgroup(pid, lpRule->lpszCgroup)
-                                              : ReadStatOf(pid, &info) && info.dwSession == lpRule->dwSession;
-    return bMember && IsForeignMember(lpRule, ProcessOf(pid));
+    BOOL bMember = lpRule->lpszCgroup != NULL
+                       ? IsInCgroup(pid, lpRule->lpszCgroup)
+                       : Proc_ReadStatOf(pid, &info) && info.dwSession == lpRule->dwSession;
+    return bMember && GroupRule_IsForeignMember(lpRule, ProcessOf(pid));
 }
 
 // A number from a file of /proc/sys/kernel, or -1.
 static pid_t ReadPidFile(const char *lpszPath)
 {
     char szBuf[32];
-    if (ReadSmallFile(AT_FDCWD, lpszPath, szBuf, sizeof(szBuf)) <= 0)
+    if (Proc_ReadFile(AT_FDCWD, lpszPath, szBuf, sizeof(szBuf)) <= 0)
         return -1;
     return (pid_t)atoi(szBuf);
 }
 
-BOOL HasForeignInProc(GROUP_RULE *lpRule, pid_t pidFrom, pid_t pidTo)
+// Whether a process of /proc is a foreign member: any, or where pidFrom is
+// not -1, one of those started after pidFrom up to pidTo.
+static BOOL HasForeignInProcSince(GROUP_RULE *lpRule, pid_t pidFrom, pid_t pidTo)
 {
     DIR *lpProcDir = opendir("/proc");
     if (lpProcDir == NULL)
@@ -276,50 +281,55 @@ BOOL HasForeignInProc(GROUP_RULE *lpRule, pid_t pidFrom, pid_t pidTo)
     struct dirent *lpEntry;
     while (!bForeign && (errno = 0, lpEntry = readdir(lpProcDir)) != NULL) {
         pid_t pid;
-        bForeign = ParsePid(lpEntry->d_name, &pid) && (pidFrom < 0 || IsNewPid(pid, pidFrom, pidTo)) &&
-                   IsForeignMember(lpRule, pid);
+        bForeign = Proc_ParsePid(lpEntry->d_name, &pid) && (pidFrom < 0 || IsNewPid(pid, pidFrom, pidTo)) &&
+                   GroupRule_IsForeignMember(lpRule, pid);
     }
     bForeign |= lpEntry == NULL && errno != 0; // a list cut short may hide one
     closedir(lpProcDir);
     return bForeign;
 }
 
+BOOL GroupRule_HasForeignInProc(GROUP_RULE *lpRule)
+{
+    return HasForeignInProcSince(lpRule, -1, 0);
+}
+
 // Whether a number handed out after pidFrom up to pidTo names a foreign
 // process of the group.
-static BOOL HasForeignNewcomer(GROUP_RULE *lpRule, pid_t pidFrom, pid_t pidTo)
+static BOOL HasForeignAmongNewPids(GROUP_RULE *lpRule, pid_t pidFrom, pid_t pidTo)
 {
     pid_t pidEnd = pidTo > pidFrom ? pidTo + 1 : ReadPidFile("/proc/sys/kernel/pid_max");
     if (pidTo >= pidEnd || (pidTo > pidFrom ? pidTo - pidFrom : pidEnd - 1 - pidFrom + pidTo) > MAX_NEW_PIDS)
-        return HasForeignInProc(lpRule, pidFrom, pidTo); // as across a wrap where the largest is high
+        return HasForeignInProcSince(lpRule, pidFrom, pidTo); // as across a wrap where the largest is high
     // Number by number: a listing of /proc is long enough for others to start processes.
     for (pid_t pid = pidFrom; pid != pidTo;) {
         pid = pid + 1 < pidEnd ? pid + 1 : 1;
-        if (IsForeignNewcomer(lpRule, pid))
+        if (IsForeignNewPid(lpRule, pid))
             return TRUE;
     }
     return FALSE;
 }
 
-BOOL IsGroupOwn(pid_t pidTarget, const GROUP_LIST *lpList)
+BOOL GroupRule_IsOwn(pid_t pidTarget, const GROUP *lpGroup)
 {
     GROUP_RULE rule;
     BOOL bOwn = FALSE;
     pid_t pidFrom = -1;
-    // A foreign member may leave a child on a number the list had passed and end.
-    if (InitGroupRule(&rule, pidTarget, lpList) &&
+    // A foreign member may leave a child on a number the look had passed, and end.
+    if (InitGroupRule(&rule, pidTarget, lpGroup) &&
         (rule.pidFirst = rule.pidNow = pidFrom = ReadPidFile(LAST_PID_FILE)) >= 0 &&
-        !lpList->lpfnHasForeign(lpList, &rule)) {
+        !lpGroup->lpfnHasForeign(lpGroup, &rule)) {
         for (int i = 0; i < SCAN_TRIES && !bOwn; i++) {
             pid_t pidTo = ReadPidFile(LAST_PID_FILE);
             rule.pidNow = pidTo;
-            if (pidTo < 0 || (pidTo != pidFrom && HasForeignNewcomer(&rule, pidFrom, pidTo)))
+            if (pidTo < 0 || (pidTo != pidFrom && HasForeignAmongNewPids(&rule, pidFrom, pidTo)))
                 break;
             bOwn = pidTo == pidFrom;
             pidFrom = pidTo;
         }
     }
-    // A process moved into a cgroup takes no new number: the list once more.
-    bOwn = bOwn && (lpList->lpszCgroup == NULL || !lpList->lpfnHasForeign(lpList, &rule));
+    // A process moved into a cgroup takes no new number: the members once more.
+    bOwn = bOwn && (lpGroup->lpszCgroup == NULL || !lpGroup->lpfnHasForeign(lpGroup, &rule));
     free(rule.lpVerdicts);
     return bOwn;
 }

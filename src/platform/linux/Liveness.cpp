@@ -10,7 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "LinuxPlatform.h"
+#include "Liveness.h"
 
 // How an owner outside our user namespace shows: the kernel's default overflowuid.
 #define OVERFLOW_UID 65534u
@@ -73,7 +73,7 @@ static void ListKernelThreads(LINUX_HANDLE *lpSnap)
     int fdProc = dirfd(lpSnap->lpProcDir);
     STAT_INFO info;
     // In any other PID namespace, PID 2 is an ordinary process.
-    if (!ReadStat(fdProc, "2/stat", &info) || (info.dwFlags & PF_KTHREAD) == 0)
+    if (!Proc_ReadStat(fdProc, "2/stat", &info) || (info.dwFlags & PF_KTHREAD) == 0)
         return;
     int fd = openat(fdProc, "2/task/2/children", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -110,7 +110,7 @@ static void ListKernelThreads(LINUX_HANDLE *lpSnap)
     lpSnap->cKernelPids = cPids;
 }
 
-void SetUpLiveness(LINUX_HANDLE *lpSnap)
+void Liveness_SetUp(LINUX_HANDLE *lpSnap)
 {
     ListKernelThreads(lpSnap);
     // Root may read any process's robust-futex list, and most processes are
@@ -128,7 +128,7 @@ void SetUpLiveness(LINUX_HANDLE *lpSnap)
     }
 }
 
-BOOL IsRunning(LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo)
+BOOL Liveness_IsRunning(LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo)
 {
     // Kernel threads have no memory of their own either, but never linger once ended.
     if (IsKernelThread(lpSnap, pid))
@@ -142,10 +142,10 @@ BOOL IsRunning(LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo)
     }
 
     char szPath[64];
-    PidPath(szPath, "", pid, "/stat");
-    if (!ReadStat(dirfd(lpSnap->lpProcDir), szPath, lpInfo))
+    Proc_FormatPid(szPath, "", pid, "/stat");
+    if (!Proc_ReadStat(dirfd(lpSnap->lpProcDir), szPath, lpInfo))
         return FALSE;
-    if (HasEnded(lpInfo)) {
+    if (Proc_HasEnded(lpInfo)) {
         errno = ESRCH;
         return FALSE;
     }

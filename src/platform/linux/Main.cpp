@@ -1,8 +1,11 @@
-// The native port's entry: the tool's own start-up code does the rest.
+// The native port's entry, whose start-up code does the rest, and its exit
+// (ExitProcess).
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 
 #include "App.h"
-#include "LinuxPlatform.h"
+#include "Arguments.h"
 
 int main(int argc, char **argv)
 {
@@ -10,7 +13,14 @@ int main(int argc, char **argv)
     // is lost, never the change that follows it: a failed write must not end
     // the process.
     signal(SIGPIPE, SIG_IGN);
-    SetArguments(argc, argv);
+    Arguments_Set(argc, argv);
     TolvStartup();
     return 0; // not reached: the start-up code ends the process
+}
+
+void WINAPI ExitProcess(UINT uExitCode)
+{
+    fflush(NULL);
+    Arguments_Free();
+    exit((int)uExitCode);
 }

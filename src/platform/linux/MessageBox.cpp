@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "LinuxPlatform.h"
+#include "Win32Api.h"
 
 // A console has no message box: the notice is printed and nothing waits for
 // it to be dismissed, so the run goes on at once.

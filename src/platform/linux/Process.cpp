@@ -3,7 +3,7 @@
 //
 // Priority classes become nice values of every thread (NiceForClass), and
 // reach the group the process competes in where that is its alone
-// (CpuGroup.cpp). IDLE also puts each thread under SCHED_IDLE; the other
+// (CompetingGroup.cpp). IDLE also puts each thread under SCHED_IDLE; the other
 // classes take it back to SCHED_OTHER. Threads the program made real-time
 // keep their policy.
 #include <dirent.h>
@@ -16,7 +16,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "LinuxPlatform.h"
+#include "CompetingGroup.h"
+#include "ErrorCode.h"
+#include "Proc.h"
+#include "Process.h"
+#include "Toolhelp.h"
 
 #ifndef SYS_pidfd_open
 #define SYS_pidfd_open 434
@@ -33,7 +37,7 @@ static DWORD CheckStillRuns(const LINUX_HANDLE *lpProc)
         pfd.events = POLLIN;
         int nReady = poll(&pfd, 1, 0);
         if (nReady < 0)
-            return ErrnoToWin32(errno);
+            return ErrorCode_FromErrno(errno);
         return nReady > 0 ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     }
 
@@ -41,9 +45,9 @@ static DWORD CheckStillRuns(const LINUX_HANDLE *lpProc)
     // number names a new process; the start time alone, counted in ticks,
     // could not tell one started within the same tick.
     STAT_INFO info;
-    if (!ReadStat(lpProc->fdProcDir, "stat", &info))
-        return ProcErrnoToWin32(errno);
-    if (info.ullStart != lpProc->ullStart || HasEnded(&info))
+    if (!Proc_ReadStat(lpProc->fdProcDir, "stat", &info))
+        return ErrorCode_FromProcErrno(errno);
+    if (info.ullStart != lpProc->ullStart || Proc_HasEnded(&info))
         return ERROR_INVALID_PARAMETER;
     return ERROR_SUCCESS;
 }
@@ -56,19 +60,19 @@ static DWORD Bind(LINUX_HANDLE *lpProc)
     if (fd >= 0)
         lpProc->fdPid = fd;
     else if (errno != ENOSYS && errno != EPERM)
-        return ProcErrnoToWin32(errno); // ESRCH: no such process; EINVAL: a thread's number
+        return ErrorCode_FromProcErrno(errno); // ESRCH: no such process; EINVAL: a thread's number
     // Without a pidfd (kernels before 5.3, or a sandbox that forbids the
     // call), the open /proc/PID and the start time tell the process apart
     // from a later one with its number.
     char szPath[64];
-    PidPath(szPath, "/proc/", lpProc->pid, "");
+    Proc_FormatPid(szPath, "/proc/", lpProc->pid, "");
     lpProc->fdProcDir = open(szPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (lpProc->fdProcDir < 0)
-        return ProcErrnoToWin32(errno);
+        return ErrorCode_FromProcErrno(errno);
     if (lpProc->fdPid < 0) {
         STAT_INFO info;
-        if (!ReadStat(lpProc->fdProcDir, "stat", &info))
-            return ProcErrnoToWin32(errno);
+        if (!Proc_ReadStat(lpProc->fdProcDir, "stat", &info))
+            return ErrorCode_FromProcErrno(errno);
         lpProc->ullStart = info.ullStart;
     }
     return ERROR_SUCCESS;
@@ -81,7 +85,7 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
-    LINUX_HANDLE *lpProc = AllocHandle(HANDLE_KIND_PROCESS);
+    LINUX_HANDLE *lpProc = Handle_Alloc(HANDLE_KIND_PROCESS);
     if (lpProc == NULL)
         return NULL;
     lpProc->pid = (pid_t)dwProcessId;
@@ -95,7 +99,7 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
     // still run after that was read, so that what was read was its own.
     DWORD dwError = Bind(lpProc);
     if (dwError == ERROR_SUCCESS)
-        dwError = CheckListed(lpProc->pid, lpProc->fdProcDir);
+        dwError = Toolhelp_CheckListed(lpProc->pid, lpProc->fdProcDir);
     if (dwError == ERROR_SUCCESS)
         dwError = CheckStillRuns(lpProc);
     if (dwError != ERROR_SUCCESS) {
@@ -106,7 +110,7 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
     return lpProc;
 }
 
-void CloseProcess(LINUX_HANDLE *lpProc)
+void Process_Close(LINUX_HANDLE *lpProc)
 {
     if (lpProc->fdPid >= 0)
         close(lpProc->fdPid);
@@ -199,17 +203,17 @@ static DWORD SetEveryThread(DIR *lpTasks, int nNice, BOOL bIdle)
             struct dirent *lpEntry = readdir(lpTasks);
             if (lpEntry == NULL) {
                 if (errno != 0)
-                    return ProcErrnoToWin32(errno);
+                    return ErrorCode_FromProcErrno(errno);
                 break;
             }
             pid_t tid;
-            if (!ParsePid(lpEntry->d_name, &tid))
+            if (!Proc_ParsePid(lpEntry->d_name, &tid))
                 continue;
             int nErrno = SetThread(tid, nNice, bIdle, nPass == 0, &bChanged);
             // ESRCH: the thread has ended meanwhile. Linux changes one thread
             // at a time: a refusal part-way leaves the threads before it changed.
             if (nErrno != 0 && nErrno != ESRCH)
-                return ErrnoToWin32(nErrno);
+                return ErrorCode_FromErrno(nErrno);
         }
         if (!bChanged)
             return nPass == 0 ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
@@ -219,7 +223,7 @@ static DWORD SetEveryThread(DIR *lpTasks, int nNice, BOOL bIdle)
 
 BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
 {
-    LINUX_HANDLE *lpProc = LookupHandle(hProcess, HANDLE_KIND_PROCESS);
+    LINUX_HANDLE *lpProc = Handle_Lookup(hProcess, HANDLE_KIND_PROCESS);
     if (lpProc == NULL)
         return FALSE;
     if ((lpProc->dwAccess & PROCESS_SET_INFORMATION) == 0) {
@@ -238,13 +242,13 @@ BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
     DIR *lpTasks = NULL;
     int fdTasks = openat(lpProc->fdProcDir, "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fdTasks < 0)
-        dwError = ProcErrnoToWin32(errno);
+        dwError = ErrorCode_FromProcErrno(errno);
     if (dwError == ERROR_SUCCESS)
         dwError = CheckStillRuns(lpProc);
     if (dwError == ERROR_SUCCESS) {
         lpTasks = fdopendir(fdTasks);
         if (lpTasks == NULL)
-            dwError = ErrnoToWin32(errno);
+            dwError = ErrorCode_FromErrno(errno);
     }
     if (lpTasks == NULL) {
         if (fdTasks >= 0)
@@ -257,7 +261,7 @@ BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
     closedir(lpTasks);
     // The threads' nice weighs only within their group: the group follows.
     if (dwError == ERROR_SUCCESS)
-        dwError = SetCompetingGroup(lpProc, nNice, bIdle);
+        dwError = CompetingGroup_Set(lpProc, nNice, bIdle);
     if (dwError != ERROR_SUCCESS) {
         SetLastError(dwError);
         return FALSE;

@@ -8,7 +8,11 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "LinuxPlatform.h"
+#include "ErrorCode.h"
+#include "ExeName.h"
+#include "Liveness.h"
+#include "Proc.h"
+#include "Toolhelp.h"
 
 // ReadEntry's answer for a process the walk passes over: ended, hidden or unreadable.
 #define ENTRY_SKIPPED 0xFFFFFFFFu
@@ -31,13 +35,13 @@ static DWORD CheckOwnProc(void)
 {
     // The status record is about 1.5 kB; the two lines needed come early.
     char szStatus[4096];
-    if (ReadSmallFile(AT_FDCWD, "/proc/self/status", szStatus, sizeof(szStatus)) < 0)
-        return errno == ENOENT ? ERROR_ACCESS_DENIED : ErrnoToWin32(errno); // not listed there at all
+    if (Proc_ReadFile(AT_FDCWD, "/proc/self/status", szStatus, sizeof(szStatus)) < 0)
+        return errno == ENOENT ? ERROR_ACCESS_DENIED : ErrorCode_FromErrno(errno); // not listed there at all
     char szPid[32], szNsPid[32];
-    PidPath(szPid, "\nPid:\t", getpid(), "\n");
+    Proc_FormatPid(szPid, "\nPid:\t", getpid(), "\n");
     // NSpid lists the number in each namespace from that of /proc down to
     // ours: a single number means that /proc is of our own namespace.
-    PidPath(szNsPid, "\nNSpid:\t", getpid(), "\n");
+    Proc_FormatPid(szNsPid, "\nNSpid:\t", getpid(), "\n");
     if (strstr(szStatus, szPid) == NULL ||
         (strstr(szStatus, "\nNSpid:") != NULL && strstr(szStatus, szNsPid) == NULL))
         return ERROR_ACCESS_DENIED;
@@ -64,7 +68,7 @@ static ssize_t ReadComm(int fd, char *lpszComm, size_t cbComm)
 // only the walk's own errors end it, since the entry could be the match.
 static DWORD EntryError(int nErrno)
 {
-    return IsWalkError(nErrno) ? ErrnoToWin32(nErrno) : ENTRY_SKIPPED;
+    return ErrorCode_IsWalkError(nErrno) ? ErrorCode_FromErrno(nErrno) : ENTRY_SKIPPED;
 }
 
 // Fills the entry for one listed process, whose number lpszPid spells as /proc
@@ -87,7 +91,7 @@ static DWORD ReadEntry(LINUX_HANDLE *lpSnap, pid_t pid, const char *lpszPid, LPP
     STAT_INFO info;
     memset(&info, 0, sizeof(info));
     ssize_t cch = ReadComm(fd, szComm, sizeof(szComm));
-    BOOL bRunning = cch >= 0 && IsRunning(lpSnap, fd, pid, &info);
+    BOOL bRunning = cch >= 0 && Liveness_IsRunning(lpSnap, fd, pid, &info);
     int nErrno = errno;
     close(fd);
     if (!bRunning)
@@ -101,7 +105,7 @@ static DWORD ReadEntry(LINUX_HANDLE *lpSnap, pid_t pid, const char *lpszPid, LPP
     // read; fetching them for every process would add to every walk's cost.
     lppe->th32ParentProcessID = info.dwParent;
     lppe->cntThreads = info.dwThreads;
-    DWORD dwError = FullName(fdProc, pid, szComm, (size_t)cch, lppe->szExeFile);
+    DWORD dwError = ExeName_FromComm(fdProc, pid, szComm, (size_t)cch, lppe->szExeFile);
     if (dwError != ERROR_SUCCESS)
         return dwError;
     Listed.pid = pid;
@@ -111,7 +115,7 @@ static DWORD ReadEntry(LINUX_HANDLE *lpSnap, pid_t pid, const char *lpszPid, LPP
     return ERROR_SUCCESS;
 }
 
-DWORD CheckListed(pid_t pid, int fdProcDir)
+DWORD Toolhelp_CheckListed(pid_t pid, int fdProcDir)
 {
     if (pid != Listed.pid)
         return ERROR_SUCCESS;
@@ -123,15 +127,15 @@ DWORD CheckListed(pid_t pid, int fdProcDir)
     if (fd >= 0)
         close(fd);
     if (cch < 0)
-        return ProcErrnoToWin32(nErrno);
-    DWORD dwError = FullName(fdProcDir, 0, szComm, (size_t)cch, szName);
+        return ErrorCode_FromProcErrno(nErrno);
+    DWORD dwError = ExeName_FromComm(fdProcDir, 0, szComm, (size_t)cch, szName);
     if (dwError != ERROR_SUCCESS)
         return dwError;
     if (strcmp(szName, Listed.szName) != 0)
         return ERROR_INVALID_PARAMETER;
     STAT_INFO info;
-    if (Listed.bHasStart && !ReadStat(fdProcDir, "stat", &info))
-        return ProcErrnoToWin32(errno);
+    if (Listed.bHasStart && !Proc_ReadStat(fdProcDir, "stat", &info))
+        return ErrorCode_FromProcErrno(errno);
     if (Listed.bHasStart && info.ullStart != Listed.ullStart)
         return ERROR_INVALID_PARAMETER;
     return ERROR_SUCCESS;
@@ -139,7 +143,7 @@ DWORD CheckListed(pid_t pid, int fdProcDir)
 
 HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
 {
-    LINUX_HANDLE *lpSnap = AllocHandle(HANDLE_KIND_SNAPSHOT);
+    LINUX_HANDLE *lpSnap = Handle_Alloc(HANDLE_KIND_SNAPSHOT);
     if (lpSnap == NULL)
         return INVALID_HANDLE_VALUE;
     // Windows lists every process whatever the number; a caller that gives one
@@ -157,17 +161,17 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
     // processes before it, not to all there are. Unlike a Windows snapshot, a
     // process started meanwhile with a number past the walk's may be listed.
     if (dwError == ERROR_SUCCESS && (lpSnap->lpProcDir = opendir("/proc")) == NULL)
-        dwError = ErrnoToWin32(errno);
+        dwError = ErrorCode_FromErrno(errno);
     if (dwError != ERROR_SUCCESS) {
         CloseHandle(lpSnap);
         SetLastError(dwError);
         return INVALID_HANDLE_VALUE;
     }
-    SetUpLiveness(lpSnap);
+    Liveness_SetUp(lpSnap);
     return lpSnap;
 }
 
-void CloseSnapshot(LINUX_HANDLE *lpSnap)
+void Toolhelp_Close(LINUX_HANDLE *lpSnap)
 {
     if (lpSnap->lpProcDir != NULL)
         closedir(lpSnap->lpProcDir);
@@ -176,7 +180,7 @@ void CloseSnapshot(LINUX_HANDLE *lpSnap)
 
 static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
 {
-    LINUX_HANDLE *lpSnap = LookupHandle(hSnapshot, HANDLE_KIND_SNAPSHOT);
+    LINUX_HANDLE *lpSnap = Handle_Lookup(hSnapshot, HANDLE_KIND_SNAPSHOT);
     if (lpSnap == NULL)
         return FALSE;
     if (lppe == NULL) {
@@ -201,7 +205,7 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
         if (lpSnap->pidLast != lpSnap->pidOnly) {
             lpSnap->pidLast = lpSnap->pidOnly;
             char szPid[16];
-            PidPath(szPid, "", lpSnap->pidOnly, "");
+            Proc_FormatPid(szPid, "", lpSnap->pidOnly, "");
             dwError = ReadEntry(lpSnap, lpSnap->pidOnly, szPid, lppe);
         }
         if (dwError == ERROR_SUCCESS)
@@ -213,11 +217,11 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
         errno = 0;
         struct dirent *lpEntry = readdir(lpSnap->lpProcDir);
         if (lpEntry == NULL) {
-            SetLastError(errno != 0 ? ErrnoToWin32(errno) : ERROR_NO_MORE_FILES);
+            SetLastError(errno != 0 ? ErrorCode_FromErrno(errno) : ERROR_NO_MORE_FILES);
             return FALSE;
         }
         pid_t pid;
-        if (!ParsePid(lpEntry->d_name, &pid))
+        if (!Proc_ParsePid(lpEntry->d_name, &pid))
             continue;
         // /proc lists processes in ascending order; the walk promises that
         // order, so anything out of it is passed over rather than repeated.

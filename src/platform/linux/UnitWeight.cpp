@@ -12,8 +12,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "Bus.h"
 #include "GroupRule.h"
-#include "ManagerBus.h"
+#include "UnitWeight.h"
 
 // Nested cgroups below the unit's are looked into this deep at the most.
 #define MAX_CGROUP_DEPTH 16
@@ -60,7 +61,7 @@ static BOOL IsToolsWeight(uint64_t ullWeight)
 
 // Whether a cgroup's cgroup.procs, or that of one below it, lists a process
 // that is not the target's own; a 0 there is one of another PID namespace.
-static BOOL HasForeignProcess(GROUP_RULE *lpRule, int fdCgroup, int nDepth)
+static BOOL HasForeignInCgroupTree(GROUP_RULE *lpRule, int fdCgroup, int nDepth)
 {
     int fd = openat(fdCgroup, "cgroup.procs", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -75,7 +76,7 @@ static BOOL HasForeignProcess(GROUP_RULE *lpRule, int fdCgroup, int nDepth)
         // Whole lines only; a number cut at the buffer's end waits for the rest.
         while (!bForeign && (lpszLine = strchr(p, '\n')) != NULL) {
             pid_t pid = (pid_t)atoi(p);
-            bForeign = pid <= 0 || IsForeign(lpRule, pid);
+            bForeign = pid <= 0 || GroupRule_IsForeign(lpRule, pid);
             p = lpszLine + 1;
         }
         cchKept = strlen(p);
@@ -92,7 +93,7 @@ static BOOL HasForeignProcess(GROUP_RULE *lpRule, int fdCgroup, int nDepth)
             continue;
         int fdChild = openat(fdCgroup, lpEntry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         bForeign =
-            fdChild < 0 || nDepth >= MAX_CGROUP_DEPTH || HasForeignProcess(lpRule, fdChild, nDepth + 1);
+            fdChild < 0 || nDepth >= MAX_CGROUP_DEPTH || HasForeignInCgroupTree(lpRule, fdChild, nDepth + 1);
         if (fdChild >= 0)
             close(fdChild);
     }
@@ -100,9 +101,9 @@ static BOOL HasForeignProcess(GROUP_RULE *lpRule, int fdCgroup, int nDepth)
     return bForeign;
 }
 
-static BOOL HasForeignInUnit(const GROUP_LIST *lpList, GROUP_RULE *lpRule)
+static BOOL HasForeignInUnit(const GROUP *lpGroup, GROUP_RULE *lpRule)
 {
-    return HasForeignProcess(lpRule, lpList->fdCgroup, 0);
+    return HasForeignInCgroupTree(lpRule, lpGroup->fdCgroup, 0);
 }
 
 // Every process of the cgroup's tree is the target's own, also those started
@@ -111,11 +112,11 @@ static BOOL IsUnitOwn(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const
 {
     char szPath[1100];
     snprintf(szPath, sizeof(szPath), "/sys/fs/cgroup%s", lpszCgroup);
-    GROUP_LIST list = {HasForeignInUnit, lpInfo->dwSession, lpszCgroup, (pid_t)lpInfo->dwParent,
-                       open(szPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    BOOL bOwn = list.fdCgroup >= 0 && IsGroupOwn(lpProc->pid, &list);
-    if (list.fdCgroup >= 0)
-        close(list.fdCgroup);
+    GROUP group = {HasForeignInUnit, lpInfo->dwSession, lpszCgroup, (pid_t)lpInfo->dwParent,
+                   open(szPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    BOOL bOwn = group.fdCgroup >= 0 && GroupRule_IsOwn(lpProc->pid, &group);
+    if (group.fdCgroup >= 0)
+        close(group.fdCgroup);
     return bOwn;
 }
 
@@ -135,17 +136,17 @@ static BOOL ReadUnit(MANAGER *lpMgr, const char *lpszCgroup, char *lpszObject, s
     // ControlGroup and CPUWeight are properties of the unit's type: Scope or Service.
     snprintf(szInterface, sizeof(szInterface), SYSTEMD_NAME ".%s",
              strcmp(strrchr(lpszCgroup, '.'), ".scope") == 0 ? "Scope" : "Service");
-    BOOL bFound =
-        Send(lpMgr, &unit, SYSTEMD_PATH, SYSTEMD_NAME ".Manager", "GetUnitByControlGroup", "s", lpszCgroup) &&
-        Await(lpMgr, &unit) && lpBus->lpfnRead(unit.lpReply, "o", &lpszFound) >= 0 &&
-        strlen(lpszFound) < cbObject;
+    BOOL bFound = Bus_Send(lpMgr, &unit, SYSTEMD_PATH, SYSTEMD_NAME ".Manager", "GetUnitByControlGroup", "s",
+                           lpszCgroup) &&
+                  Bus_Await(lpMgr, &unit) && lpBus->lpfnRead(unit.lpReply, "o", &lpszFound) >= 0 &&
+                  strlen(lpszFound) < cbObject;
     if (bFound)
         strcpy(lpszObject, lpszFound);
     bFound =
-        bFound && Send(lpMgr, &group, lpszObject, PROPERTIES, "Get", "ss", szInterface, "ControlGroup") &&
-        Send(lpMgr, &weight, lpszObject, PROPERTIES, "Get", "ss", szInterface, "CPUWeight") &&
-        Send(lpMgr, &shares, lpszObject, PROPERTIES, "Get", "ss", szInterface, "CPUShares") &&
-        Await(lpMgr, &group) && Await(lpMgr, &weight) && Await(lpMgr, &shares) &&
+        bFound && Bus_Send(lpMgr, &group, lpszObject, PROPERTIES, "Get", "ss", szInterface, "ControlGroup") &&
+        Bus_Send(lpMgr, &weight, lpszObject, PROPERTIES, "Get", "ss", szInterface, "CPUWeight") &&
+        Bus_Send(lpMgr, &shares, lpszObject, PROPERTIES, "Get", "ss", szInterface, "CPUShares") &&
+        Bus_Await(lpMgr, &group) && Bus_Await(lpMgr, &weight) && Bus_Await(lpMgr, &shares) &&
         lpBus->lpfnRead(group.lpReply, "v", "s", &lpszGroup) >= 0 && strcmp(lpszGroup, lpszCgroup) == 0 &&
         lpBus->lpfnRead(weight.lpReply, "v", "t", lpullWeight) >= 0;
     // A manager that no longer knows CPUShares answers with an error: none is set.
@@ -158,12 +159,12 @@ static BOOL ReadUnit(MANAGER *lpMgr, const char *lpszCgroup, char *lpszObject, s
     return bFound;
 }
 
-void SetUnitWeight(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup, int nNice,
-                   BOOL bIdle)
+void UnitWeight_Set(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup, int nNice,
+                    BOOL bIdle)
 {
     SD_BUS bus;
     MANAGER mgr = {&bus, NULL, 0};
-    if (!IsUnitOwn(lpProc, lpInfo, lpszCgroup) || !LoadSdBus(&bus) || !ConnectManager(&mgr, lpszCgroup))
+    if (!IsUnitOwn(lpProc, lpInfo, lpszCgroup) || !Bus_Load(&bus) || !Bus_Connect(&mgr, lpszCgroup))
         return;
     char szObject[512];
     uint64_t ullWeight, ullShares;
@@ -173,9 +174,9 @@ void SetUnitWeight(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const ch
     // someone else's too: a CPUWeight would override it.
     if (ReadUnit(&mgr, lpszCgroup, szObject, sizeof(szObject), &ullWeight, &ullShares) &&
         IsToolsWeight(ullWeight) && ullShares == CPU_SHARES_UNSET &&
-        Send(&mgr, &set, szObject, SYSTEMD_NAME ".Unit", "SetProperties", "ba(sv)", 1, 1, "CPUWeight", "t",
-             WeightForNice(nNice, bIdle)))
-        Await(&mgr, &set);
+        Bus_Send(&mgr, &set, szObject, SYSTEMD_NAME ".Unit", "SetProperties", "ba(sv)", 1, 1, "CPUWeight",
+                 "t", WeightForNice(nNice, bIdle)))
+        Bus_Await(&mgr, &set);
     bus.lpfnMessageUnref(set.lpReply);
     bus.lpfnCloseUnref(mgr.lpConn);
 }

@@ -2,7 +2,7 @@
 // changes that group too where the target holds it alone: its systemd unit
 // where the unit is a cpu cgroup of its own (UnitWeight.cpp), else the
 // session's autogroup where the process sits in the root cpu group and
-// autogroups are on (Autogroup.cpp). Anywhere else, and wherever this tool
+// autogroups are on (SessionGroup.cpp). Anywhere else, and wherever this tool
 // cannot see the whole group, only the threads change.
 #include <fcntl.h>
 #include <stdio.h>
@@ -11,7 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "LinuxPlatform.h"
+#include "CompetingGroup.h"
+#include "Proc.h"
+#include "SessionGroup.h"
+#include "UnitWeight.h"
 
 // The kernel's fixed inode numbers of the initial namespaces.
 #define INIT_USER_NS_INO 0xEFFFFFFDu
@@ -59,7 +62,7 @@ static BOOL ProcHidesProcesses(void)
 static int RootPassesCpu(void)
 {
     char szControllers[256];
-    if (ReadSmallFile(AT_FDCWD, "/sys/fs/cgroup/cgroup.subtree_control", szControllers,
+    if (Proc_ReadFile(AT_FDCWD, "/sys/fs/cgroup/cgroup.subtree_control", szControllers,
                       sizeof(szControllers)) < 0)
         return -1;
     return strstr(szControllers, "cpu ") != NULL || strstr(szControllers, "cpu\n") != NULL;
@@ -72,7 +75,7 @@ static int RootPassesCpu(void)
 static CPU_GROUP ReadCpuGroup(int fdProcDir, char *lpszCgroup, size_t cbCgroup)
 {
     char szBuf[4096];
-    if (ReadSmallFile(fdProcDir, "cgroup", szBuf, sizeof(szBuf)) <= 0)
+    if (Proc_ReadFile(fdProcDir, "cgroup", szBuf, sizeof(szBuf)) <= 0)
         return CPU_GROUP_NONE;
     const char *lpszUnified = NULL;
     for (char *lpszLine = strtok(szBuf, "\n"); lpszLine != NULL; lpszLine = strtok(NULL, "\n")) {
@@ -111,24 +114,24 @@ static CPU_GROUP ReadCpuGroup(int fdProcDir, char *lpszCgroup, size_t cbCgroup)
 static BOOL AutogroupsOn(void)
 {
     char szBuf[8];
-    return ReadSmallFile(AT_FDCWD, "/proc/sys/kernel/sched_autogroup_enabled", szBuf, sizeof(szBuf)) > 0 &&
+    return Proc_ReadFile(AT_FDCWD, "/proc/sys/kernel/sched_autogroup_enabled", szBuf, sizeof(szBuf)) > 0 &&
            szBuf[0] == '1';
 }
 
-DWORD SetCompetingGroup(const LINUX_HANDLE *lpProc, int nNice, BOOL bIdle)
+DWORD CompetingGroup_Set(const LINUX_HANDLE *lpProc, int nNice, BOOL bIdle)
 {
     STAT_INFO info;
     char szCgroup[1024];
     // A cgroup namespace shows a cgroup other than the root as "/"; a session
     // of number 0 began outside this PID namespace, whose processes are unseen.
     if (!IsInitNamespace("/proc/self/ns/cgroup", INIT_CGROUP_NS_INO) || ProcHidesProcesses() ||
-        !ReadStat(lpProc->fdProcDir, "stat", &info) || info.dwSession == 0)
+        !Proc_ReadStat(lpProc->fdProcDir, "stat", &info) || info.dwSession == 0)
         return ERROR_SUCCESS;
     switch (ReadCpuGroup(lpProc->fdProcDir, szCgroup, sizeof(szCgroup))) {
     case CPU_GROUP_ROOT:
-        return AutogroupsOn() ? SetSessionGroup(lpProc, &info, nNice) : ERROR_SUCCESS;
+        return AutogroupsOn() ? SessionGroup_Set(lpProc, &info, nNice) : ERROR_SUCCESS;
     case CPU_GROUP_UNIT:
-        SetUnitWeight(lpProc, &info, szCgroup, nNice, bIdle);
+        UnitWeight_Set(lpProc, &info, szCgroup, nNice, bIdle);
         return ERROR_SUCCESS; // a manager that refuses leaves the unit as it was
     default:
         return ERROR_SUCCESS;

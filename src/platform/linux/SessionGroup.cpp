@@ -11,7 +11,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "ErrorCode.h"
 #include "GroupRule.h"
+#include "Proc.h"
+#include "SessionGroup.h"
 
 // The file refuses a write within 100 ms of another group's change unless the
 // caller holds CAP_SYS_ADMIN: tries again this often, for up to a second.
@@ -23,7 +26,7 @@
 static BOOL ReadGroupNice(int fdDir, const char *lpszPath, int *lpnNice)
 {
     char szBuf[128];
-    if (ReadSmallFile(fdDir, lpszPath, szBuf, sizeof(szBuf)) <= 0)
+    if (Proc_ReadFile(fdDir, lpszPath, szBuf, sizeof(szBuf)) <= 0)
         return FALSE;
     const char *lpszNice = strstr(szBuf, " nice ");
     if (szBuf[0] != '/' || lpszNice == NULL)
@@ -34,12 +37,12 @@ static BOOL ReadGroupNice(int fdDir, const char *lpszPath, int *lpnNice)
 
 // The cheap check first: a sibling of the target in its session, such as a
 // second command of the same shell, or one of a pipeline.
-static BOOL HasForeignSibling(GROUP_RULE *lpRule, pid_t pidParent)
+static BOOL HasForeignAmongSiblings(GROUP_RULE *lpRule, pid_t pidParent)
 {
     char szBuf[128];
     // The first few will do, and the kernel makes the list as it is read, at a
     // cost that shows with a thousand children: the full scan finds the rest.
-    if (ReadChildren(pidParent, szBuf, sizeof(szBuf)) < 0)
+    if (Proc_ReadChildren(pidParent, szBuf, sizeof(szBuf)) < 0)
         return FALSE;
     for (char *p = szBuf; *p != '\0';) {
         char *lpszEnd;
@@ -47,7 +50,7 @@ static BOOL HasForeignSibling(GROUP_RULE *lpRule, pid_t pidParent)
         if (lpszEnd == p || *lpszEnd != ' ')
             break; // the end, or a number cut at the buffer's end
         p = lpszEnd + 1;
-        if (IsForeignMember(lpRule, pid))
+        if (GroupRule_IsForeignMember(lpRule, pid))
             return TRUE;
     }
     return FALSE;
@@ -55,9 +58,9 @@ static BOOL HasForeignSibling(GROUP_RULE *lpRule, pid_t pidParent)
 
 // The session's processes, each of /proc whose stat record names it: the
 // group is the session's, which a fork keeps and setsid leaves for a new one.
-static BOOL HasForeignInSession(const GROUP_LIST *lpList, GROUP_RULE *lpRule)
+static BOOL HasForeignInSession(const GROUP *lpGroup, GROUP_RULE *lpRule)
 {
-    return HasForeignSibling(lpRule, lpList->pidParent) || HasForeignInProc(lpRule, -1, 0);
+    return HasForeignAmongSiblings(lpRule, lpGroup->pidParent) || GroupRule_HasForeignInProc(lpRule);
 }
 
 static long long Now(void)
@@ -71,7 +74,7 @@ static DWORD WriteGroupNice(int fdProcDir, int nNice)
 {
     int fd = openat(fdProcDir, "autogroup", O_WRONLY | O_CLOEXEC);
     if (fd < 0)
-        return ProcErrnoToWin32(errno);
+        return ErrorCode_FromProcErrno(errno);
     char szNice[16];
     snprintf(szNice, sizeof(szNice), "%d", nNice);
     int nErrno;
@@ -83,16 +86,16 @@ static DWORD WriteGroupNice(int fdProcDir, int nNice)
         nanosleep(&ts, NULL);
     }
     close(fd);
-    return ProcErrnoToWin32(nErrno);
+    return ErrorCode_FromProcErrno(nErrno);
 }
 
-DWORD SetSessionGroup(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, int nNice)
+DWORD SessionGroup_Set(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, int nNice)
 {
-    GROUP_LIST list = {HasForeignInSession, lpInfo->dwSession, NULL, (pid_t)lpInfo->dwParent, -1};
+    GROUP group = {HasForeignInSession, lpInfo->dwSession, NULL, (pid_t)lpInfo->dwParent, -1};
     int nNow;
     // No group (the root one, or a kernel without them), nothing to change, or others in it.
     if (!ReadGroupNice(lpProc->fdProcDir, "autogroup", &nNow) || nNow == nNice ||
-        !IsGroupOwn(lpProc->pid, &list))
+        !GroupRule_IsOwn(lpProc->pid, &group))
         return ERROR_SUCCESS;
     return WriteGroupNice(lpProc->fdProcDir, nNice);
 }

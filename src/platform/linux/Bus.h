@@ -5,7 +5,7 @@
 #include <stdarg.h>
 #include <stdint.h>
 
-#include "LinuxPlatform.h"
+#include "Win32Api.h"
 
 #define SYSTEMD_NAME "org.freedesktop.systemd1"
 #define SYSTEMD_PATH "/org/freedesktop/systemd1"
@@ -47,17 +47,17 @@ struct BUS_CALL {
 };
 
 // Fills the table from libsystemd; FALSE where it is absent.
-BOOL LoadSdBus(SD_BUS *lpBus);
+BOOL Bus_Load(SD_BUS *lpBus);
 // Connects lpMgr->lpBus to the manager of the unit of that cgroup: the
 // user's own for a unit below user@UID.service, else the system's; each
 // through its private socket where that accepts this caller (root, or the
 // manager's own user), else the system bus, where polkit decides. The
 // deadline runs from here. FALSE where none can be had.
-BOOL ConnectManager(MANAGER *lpMgr, const char *lpszCgroup);
+BOOL Bus_Connect(MANAGER *lpMgr, const char *lpszCgroup);
 // Sends a method call of the manager's without waiting, so that calls that
 // need no answer of each other share one round trip.
-BOOL Send(MANAGER *lpMgr, BUS_CALL *lpCall, const char *lpszPath, const char *lpszInterface,
-          const char *lpszMember, const char *lpszTypes, ...);
+BOOL Bus_Send(MANAGER *lpMgr, BUS_CALL *lpCall, const char *lpszPath, const char *lpszInterface,
+              const char *lpszMember, const char *lpszTypes, ...);
 // Runs the connection until the call has its reply; FALSE where the deadline
 // or a failed connection comes first.
-BOOL Await(MANAGER *lpMgr, const BUS_CALL *lpCall);
+BOOL Bus_Await(MANAGER *lpMgr, const BUS_CALL *lpCall);

@@ -2,7 +2,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "LinuxPlatform.h"
+#include "Handle.h"
+#include "Process.h"
+#include "Toolhelp.h"
 
 static thread_local DWORD dwLastError = ERROR_SUCCESS;
 
@@ -16,7 +18,7 @@ void WINAPI SetLastError(DWORD dwErrCode)
     dwLastError = dwErrCode;
 }
 
-LINUX_HANDLE *AllocHandle(DWORD dwKind)
+LINUX_HANDLE *Handle_Alloc(DWORD dwKind)
 {
     LINUX_HANDLE *lpHandle = (LINUX_HANDLE *)malloc(sizeof(LINUX_HANDLE));
     if (lpHandle == NULL) {
@@ -30,7 +32,7 @@ LINUX_HANDLE *AllocHandle(DWORD dwKind)
     return lpHandle;
 }
 
-LINUX_HANDLE *LookupHandle(HANDLE hObject, DWORD dwKind)
+LINUX_HANDLE *Handle_Lookup(HANDLE hObject, DWORD dwKind)
 {
     // Only null and INVALID_HANDLE_VALUE can be told apart from a live object
     // for sure; any other pointer must be one this layer handed out.
@@ -49,9 +51,9 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
     }
     LINUX_HANDLE *lpHandle = (LINUX_HANDLE *)hObject;
     if (lpHandle->dwKind == HANDLE_KIND_SNAPSHOT)
-        CloseSnapshot(lpHandle);
+        Toolhelp_Close(lpHandle);
     else if (lpHandle->dwKind == HANDLE_KIND_PROCESS)
-        CloseProcess(lpHandle);
+        Process_Close(lpHandle);
     else {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

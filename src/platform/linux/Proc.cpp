@@ -1,6 +1,4 @@
-// The files under /proc that every part of the layer reads, and the Win32
-// codes their errors become; the codes a user can meet are listed in tolv(1),
-// DIAGNOSTICS.
+// The files under /proc that every part of the layer reads.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -8,55 +6,9 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "LinuxPlatform.h"
+#include "Proc.h"
 
-// Codes the layer reports beyond those the tool itself names.
-#ifndef ERROR_FILE_NOT_FOUND
-#define ERROR_FILE_NOT_FOUND 2
-#endif
-#ifndef ERROR_TOO_MANY_OPEN_FILES
-#define ERROR_TOO_MANY_OPEN_FILES 4
-#endif
-
-DWORD ErrnoToWin32(int nErrno)
-{
-    switch (nErrno) {
-    case 0:
-        return ERROR_SUCCESS;
-    case EPERM:
-    case EACCES:
-        return ERROR_ACCESS_DENIED;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case ESRCH:
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case EMFILE:
-    case ENFILE:
-        return ERROR_TOO_MANY_OPEN_FILES;
-    default:
-        return ERROR_GEN_FAILURE;
-    }
-}
-
-BOOL IsGone(int nErrno)
-{
-    return nErrno == ENOENT || nErrno == ESRCH;
-}
-
-BOOL IsWalkError(int nErrno)
-{
-    return nErrno == EMFILE || nErrno == ENFILE || nErrno == ENOMEM;
-}
-
-DWORD ProcErrnoToWin32(int nErrno)
-{
-    return nErrno == ENOENT ? ERROR_INVALID_PARAMETER : ErrnoToWin32(nErrno);
-}
-
-BOOL ParsePid(const char *lpszName, pid_t *lpPid)
+BOOL Proc_ParsePid(const char *lpszName, pid_t *lpPid)
 {
     // "0" and a leading zero name nothing in /proc: the kernel's own rule.
     if (*lpszName < '1' || *lpszName > '9')
@@ -76,7 +28,7 @@ BOOL ParsePid(const char *lpszName, pid_t *lpPid)
     return TRUE;
 }
 
-void PidPath(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszSuffix)
+void Proc_FormatPid(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszSuffix)
 {
     char szDigits[16];
     int cch = 0;
@@ -94,7 +46,7 @@ void PidPath(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszS
     strcpy(p, lpszSuffix);
 }
 
-ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf)
+ssize_t Proc_ReadFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf)
 {
     int fd = openat(fdDir, lpszPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -110,12 +62,12 @@ ssize_t ReadSmallFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf
     return cb;
 }
 
-ssize_t ReadChildren(pid_t pid, char *lpBuf, size_t cbBuf)
+ssize_t Proc_ReadChildren(pid_t pid, char *lpBuf, size_t cbBuf)
 {
     char szPath[64];
-    PidPath(szPath, "/proc/", pid, "/task/");
-    PidPath(szPath + strlen(szPath), "", pid, "/children");
-    return ReadSmallFile(AT_FDCWD, szPath, lpBuf, cbBuf);
+    Proc_FormatPid(szPath, "/proc/", pid, "/task/");
+    Proc_FormatPid(szPath + strlen(szPath), "", pid, "/children");
+    return Proc_ReadFile(AT_FDCWD, szPath, lpBuf, cbBuf);
 }
 
 // Fields of the stat record, counted from 1 as in proc(5); the name, field 2,
@@ -143,11 +95,11 @@ static unsigned long long StatField(const char *lpszRest, int nField)
     return strtoull(p, NULL, 10); // which skips the blanks before the field
 }
 
-BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
+BOOL Proc_ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
 {
     // The record fits well within this; fields past the start time are not needed.
     char szStat[1024];
-    ssize_t cb = ReadSmallFile(fdDir, lpszPath, szStat, sizeof(szStat));
+    ssize_t cb = Proc_ReadFile(fdDir, lpszPath, szStat, sizeof(szStat));
     if (cb <= 0) {
         if (cb == 0)
             errno = ESRCH; // nothing to read: the process is being reaped
@@ -169,16 +121,16 @@ BOOL ReadStat(int fdDir, const char *lpszPath, STAT_INFO *lpInfo)
     return TRUE;
 }
 
-BOOL ReadStatOf(pid_t pid, STAT_INFO *lpInfo)
+BOOL Proc_ReadStatOf(pid_t pid, STAT_INFO *lpInfo)
 {
     char szPath[64];
-    PidPath(szPath, "/proc/", pid, "/stat");
-    return ReadStat(AT_FDCWD, szPath, lpInfo);
+    Proc_FormatPid(szPath, "/proc/", pid, "/stat");
+    return Proc_ReadStat(AT_FDCWD, szPath, lpInfo);
 }
 
 // A zombie leader with live threads is a running process whose first thread
 // has ended.
-BOOL HasEnded(const STAT_INFO *lpInfo)
+BOOL Proc_HasEnded(const STAT_INFO *lpInfo)
 {
     return (lpInfo->chState == 'Z' || lpInfo->chState == 'X') && lpInfo->dwThreads <= 1;
 }

@@ -11,7 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "ManagerBus.h"
+#include "Bus.h"
 
 // A manager that has not answered everything by then, its connection and
 // authentication included, is taken as one that refused.
@@ -24,7 +24,7 @@ template <typename FN> static BOOL LoadSymbol(void *lpLib, const char *lpszName,
     return *lpfn != NULL;
 }
 
-BOOL LoadSdBus(SD_BUS *lpBus)
+BOOL Bus_Load(SD_BUS *lpBus)
 {
     void *lpLib = dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
     return lpLib != NULL && LoadSymbol(lpLib, "sd_bus_new", &lpBus->lpfnNew) &&
@@ -56,8 +56,8 @@ static int OnReply(sd_bus_message *lpReply, void *lpUser, sd_bus_error *)
     return 0;
 }
 
-BOOL Send(MANAGER *lpMgr, BUS_CALL *lpCall, const char *lpszPath, const char *lpszInterface,
-          const char *lpszMember, const char *lpszTypes, ...)
+BOOL Bus_Send(MANAGER *lpMgr, BUS_CALL *lpCall, const char *lpszPath, const char *lpszInterface,
+              const char *lpszMember, const char *lpszTypes, ...)
 {
     const SD_BUS *lpBus = lpMgr->lpBus;
     sd_bus_message *lpMessage = NULL;
@@ -73,7 +73,7 @@ BOOL Send(MANAGER *lpMgr, BUS_CALL *lpCall, const char *lpszPath, const char *lp
 }
 
 // sd-bus's own timeouts leave its connection and authentication 90 s.
-BOOL Await(MANAGER *lpMgr, const BUS_CALL *lpCall)
+BOOL Bus_Await(MANAGER *lpMgr, const BUS_CALL *lpCall)
 {
     while (lpCall->lpReply == NULL) {
         uint64_t ullNow = NowUs();
@@ -112,7 +112,7 @@ static int ConnectSocket(const char *lpszPath, uid_t uid)
     return fd;
 }
 
-BOOL ConnectManager(MANAGER *lpMgr, const char *lpszCgroup)
+BOOL Bus_Connect(MANAGER *lpMgr, const char *lpszCgroup)
 {
     const SD_BUS *lpBus = lpMgr->lpBus;
     const char *lpszUser = strstr(lpszCgroup, "/user@");
