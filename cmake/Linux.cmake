@@ -5,7 +5,7 @@
 # and the last error, errno's Win32 codes, the /proc readers, the process
 # list (Toolhelp) with the liveness and executable name of its entries,
 # process handles and priority classes, the groups the
-# classes reach (the rule that guards them, the choice of
+# classes reach (the rule that guards them and its verdicts, the choice of
 # group, the session's autogroup, the systemd unit and the bus to its
 # manager), the command line, the notices; Main.cpp holds the entry and exit.
 set(TOLV_LINUX_SOURCES
@@ -17,6 +17,7 @@ set(TOLV_LINUX_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ExeName.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Process.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/GroupRule.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Verdicts.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/CompetingGroup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/SessionGroup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/UnitWeight.cpp

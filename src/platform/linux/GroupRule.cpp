@@ -10,9 +10,8 @@
 #include "ErrorCode.h"
 #include "GroupRule.h"
 #include "Proc.h"
+#include "Verdicts.h"
 
-// Verdicts remembered at first; the table doubles whenever it is three quarters full.
-#define FIRST_SLOTS 4096
 // Looks at the numbers handed out meanwhile this often before giving the group up.
 #define SCAN_TRIES 64
 // More numbers handed out than this during one look are found by a listing of /proc.
@@ -21,12 +20,6 @@
 
 // A remembered verdict: foreign, or how many generations below the target.
 #define VERDICT_FOREIGN (-1)
-#define NO_VERDICT (-2)
-
-struct VERDICT {
-    pid_t pid; // 0 in an empty slot
-    int nDepth;
-};
 
 struct GROUP_RULE {
     pid_t pidTarget;
@@ -34,10 +27,8 @@ struct GROUP_RULE {
     const char *lpszCgroup;        // a unit's cgroup; null for the session's autogroup
     pid_t aAllowed[2 * MAX_CHAIN]; // the target's chain, then this tool's
     int cAllowed;
-    int cTargetChain;    // the target and its ancestors in its group: the first entries
-    VERDICT *lpVerdicts; // null without memory: then every walk goes the whole way up
-    int cSlots;          // a power of two
-    int cVerdicts;
+    int cTargetChain;       // the target and its ancestors in its group: the first entries
+    VERDICTS verdicts;      // without memory every walk goes the whole way up
     pid_t pidFirst, pidNow; // numbers handed out after the first up to now: remembered verdicts may be stale
 };
 
@@ -97,10 +88,8 @@ static BOOL InitGroupRule(GROUP_RULE *lpRule, pid_t pidTarget, const GROUP *lpGr
     lpRule->dwSession = lpGroup->dwSession;
     lpRule->lpszCgroup = lpGroup->lpszCgroup;
     lpRule->cAllowed = 0;
-    lpRule->cSlots = FIRST_SLOTS;
-    lpRule->cVerdicts = 0;
     lpRule->pidFirst = lpRule->pidNow = 0;
-    lpRule->lpVerdicts = (VERDICT *)calloc(FIRST_SLOTS, sizeof(VERDICT));
+    Verdicts_Init(&lpRule->verdicts);
     BOOL bChains = AddChain(lpRule, pidTarget, TRUE);
     lpRule->cTargetChain = lpRule->cAllowed;
     return bChains && AddChain(lpRule, getpid(), FALSE);
@@ -113,49 +102,12 @@ static BOOL IsNewPid(pid_t pid, pid_t pidFrom, pid_t pidTo)
     return pidFrom <= pidTo ? pid > pidFrom && pid <= pidTo : pid > pidFrom || pid <= pidTo;
 }
 
-// The slot of a process's verdict, or the empty slot where it would go.
-static VERDICT *VerdictSlot(VERDICT *lpVerdicts, int cSlots, pid_t pid)
-{
-    int i = (int)((unsigned)pid * 2654435761u & (unsigned)(cSlots - 1));
-    while (lpVerdicts[i].pid != 0 && lpVerdicts[i].pid != pid)
-        i = (i + 1) & (cSlots - 1);
-    return &lpVerdicts[i];
-}
-
 static int Recall(const GROUP_RULE *lpRule, pid_t pid)
 {
-    // 0 marks an empty slot; a number handed out again may name another process.
-    if (lpRule->lpVerdicts == NULL || pid <= 0 || IsNewPid(pid, lpRule->pidFirst, lpRule->pidNow))
+    // A number handed out again may name another process.
+    if (IsNewPid(pid, lpRule->pidFirst, lpRule->pidNow))
         return NO_VERDICT;
-    const VERDICT *lpSlot = VerdictSlot(lpRule->lpVerdicts, lpRule->cSlots, pid);
-    return lpSlot->pid == pid ? lpSlot->nDepth : NO_VERDICT;
-}
-
-// Twice the slots, so that a table at most three quarters full stays quick to probe.
-static BOOL Grow(GROUP_RULE *lpRule)
-{
-    int cSlots = lpRule->cSlots * 2;
-    VERDICT *lpGrown = (VERDICT *)calloc((size_t)cSlots, sizeof(VERDICT));
-    if (lpGrown == NULL)
-        return FALSE;
-    for (int i = 0; i < lpRule->cSlots; i++)
-        if (lpRule->lpVerdicts[i].pid != 0)
-            *VerdictSlot(lpGrown, cSlots, lpRule->lpVerdicts[i].pid) = lpRule->lpVerdicts[i];
-    free(lpRule->lpVerdicts);
-    lpRule->lpVerdicts = lpGrown;
-    lpRule->cSlots = cSlots;
-    return TRUE;
-}
-
-static void Remember(GROUP_RULE *lpRule, pid_t pid, int nDepth)
-{
-    if (lpRule->lpVerdicts == NULL || (lpRule->cVerdicts >= lpRule->cSlots / 4 * 3 && !Grow(lpRule)))
-        return;
-    VERDICT *lpSlot = VerdictSlot(lpRule->lpVerdicts, lpRule->cSlots, pid);
-    if (lpSlot->pid == 0)
-        lpRule->cVerdicts++;
-    lpSlot->pid = pid;
-    lpSlot->nDepth = nDepth;
+    return Verdicts_Find(&lpRule->verdicts, pid);
 }
 
 // Remembers the children of the first thread of one of the target's own,
@@ -171,7 +123,7 @@ static void RememberChildren(GROUP_RULE *lpRule, pid_t pidParent, int nDepth)
         pid_t pid = (pid_t)strtol(p, &lpszEnd, 10);
         if (lpszEnd == p || *lpszEnd != ' ')
             break; // the end, or a number cut at the buffer's end
-        Remember(lpRule, pid, nDepth);
+        Verdicts_Put(&lpRule->verdicts, pid, nDepth);
         p = lpszEnd + 1;
     }
 }
@@ -215,7 +167,7 @@ static BOOL Judge(GROUP_RULE *lpRule, pid_t pid, const STAT_INFO *lpKnown)
     while (cPath > 0) {
         if (nDepth != VERDICT_FOREIGN)
             nDepth = nDepth < MAX_CHAIN ? nDepth + 1 : VERDICT_FOREIGN;
-        Remember(lpRule, aPath[--cPath], nDepth);
+        Verdicts_Put(&lpRule->verdicts, aPath[--cPath], nDepth);
     }
     if (nDepth != VERDICT_FOREIGN)
         RememberChildren(lpRule, pidParent, nDepth); // its siblings
@@ -330,6 +282,6 @@ BOOL GroupRule_IsOwn(pid_t pidTarget, const GROUP *lpGroup)
     }
     // A process moved into a cgroup takes no new number: the members once more.
     bOwn = bOwn && (lpGroup->lpszCgroup == NULL || !lpGroup->lpfnHasForeign(lpGroup, &rule));
-    free(rule.lpVerdicts);
+    Verdicts_Free(&rule.verdicts);
     return bOwn;
 }
