@@ -4,7 +4,7 @@
 # the Win32 functions the tool calls keep their own names. In order: handles
 # and the last error, errno's Win32 codes, the /proc readers, the process
 # list (Toolhelp) with the liveness and executable name of its entries,
-# process handles and priority classes, the groups the
+# process handles and priority classes with the class table, the groups the
 # classes reach (the rule that guards them and its verdicts, the choice of
 # group, the session's autogroup, the systemd unit and the bus to its
 # manager), the command line, the notices; Main.cpp holds the entry and exit.
@@ -16,6 +16,7 @@ set(TOLV_LINUX_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Liveness.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/ExeName.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Process.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Classes.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/GroupRule.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/Verdicts.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/linux/CompetingGroup.cpp

@@ -118,7 +118,7 @@ static BOOL AutogroupsOn(void)
            szBuf[0] == '1';
 }
 
-DWORD CompetingGroup_Set(const LINUX_HANDLE *lpProc, int nNice, BOOL bIdle)
+DWORD CompetingGroup_Set(const LINUX_HANDLE *lpProc, const CLASS_SETTING *lpClass)
 {
     STAT_INFO info;
     char szCgroup[1024];
@@ -129,9 +129,9 @@ DWORD CompetingGroup_Set(const LINUX_HANDLE *lpProc, int nNice, BOOL bIdle)
         return ERROR_SUCCESS;
     switch (ReadCpuGroup(lpProc->fdProcDir, szCgroup, sizeof(szCgroup))) {
     case CPU_GROUP_ROOT:
-        return AutogroupsOn() ? SessionGroup_Set(lpProc, &info, nNice) : ERROR_SUCCESS;
+        return AutogroupsOn() ? SessionGroup_Set(lpProc, &info, lpClass->nNice) : ERROR_SUCCESS;
     case CPU_GROUP_UNIT:
-        UnitWeight_Set(lpProc, &info, szCgroup, nNice, bIdle);
+        UnitWeight_Set(lpProc, &info, szCgroup, lpClass);
         return ERROR_SUCCESS; // a manager that refuses leaves the unit as it was
     default:
         return ERROR_SUCCESS;

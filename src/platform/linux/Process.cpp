@@ -1,11 +1,10 @@
 // Process handles (OpenProcess), bound to the process itself, not to its
 // number, and the change of its priority class (SetPriorityClass).
 //
-// Priority classes become nice values of every thread (NiceForClass), and
-// reach the group the process competes in where that is its alone
-// (CompetingGroup.cpp). IDLE also puts each thread under SCHED_IDLE; the other
-// classes take it back to SCHED_OTHER. Threads the program made real-time
-// keep their policy.
+// Priority classes become a nice value and a policy of every thread
+// (Classes.cpp), and reach the group the process competes in where that is
+// its alone (CompetingGroup.cpp). Threads the program made real-time keep
+// their policy.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -16,6 +15,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "Classes.h"
 #include "CompetingGroup.h"
 #include "ErrorCode.h"
 #include "Proc.h"
@@ -121,51 +121,25 @@ void Process_Close(LINUX_HANDLE *lpProc)
 // A process that keeps resetting its threads' nice must not hold the tool forever.
 #define MAX_THREAD_PASSES 64
 
-static BOOL NiceForClass(DWORD dwPriorityClass, int *lpnNice)
-{
-    switch (dwPriorityClass) {
-    case IDLE_PRIORITY_CLASS:
-        *lpnNice = 19;
-        return TRUE;
-    case BELOW_NORMAL_PRIORITY_CLASS:
-        *lpnNice = 10;
-        return TRUE;
-    case NORMAL_PRIORITY_CLASS:
-        *lpnNice = 0;
-        return TRUE;
-    case ABOVE_NORMAL_PRIORITY_CLASS:
-        *lpnNice = -6;
-        return TRUE;
-    case HIGH_PRIORITY_CLASS:
-        *lpnNice = -11;
-        return TRUE;
-    case REALTIME_PRIORITY_CLASS:
-        // Linux: no real-time scheduling here, which could starve the system;
-        // the strongest nice short of the limit stands in for it.
-        *lpnNice = -19;
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
 #ifndef SCHED_DEADLINE
 #define SCHED_DEADLINE 6
 #endif
 
 // The policy a thread should have under the class: its own where the program
-// made it real-time or it already fits, else SCHED_IDLE or SCHED_OTHER.
-static int WantedPolicy(int nPolicy, BOOL bIdle)
+// made it real-time or it already fits (SCHED_BATCH fits any class but
+// IDLE), else the class's.
+static int WantedPolicy(int nPolicy, const CLASS_SETTING *lpClass)
 {
     int nBase = nPolicy & ~SCHED_RESET_ON_FORK;
+    BOOL bIdle = lpClass->nPolicy == SCHED_IDLE;
     if (nBase == SCHED_FIFO || nBase == SCHED_RR || nBase == SCHED_DEADLINE || (nBase == SCHED_IDLE) == bIdle)
         return nPolicy;
-    return (bIdle ? SCHED_IDLE : SCHED_OTHER) | (nPolicy & SCHED_RESET_ON_FORK);
+    return lpClass->nPolicy | (nPolicy & SCHED_RESET_ON_FORK);
 }
 
 // Sets one thread's nice (always where bForce, so that a refusal shows even
 // where nothing would change) and its policy: 0, or the errno of a refusal.
-static int SetThread(pid_t tid, int nNice, BOOL bIdle, BOOL bForce, BOOL *lpbChanged)
+static int SetThread(pid_t tid, const CLASS_SETTING *lpClass, BOOL bForce, BOOL *lpbChanged)
 {
     errno = 0;
     int nNow = getpriority(PRIO_PROCESS, (id_t)tid);
@@ -173,13 +147,13 @@ static int SetThread(pid_t tid, int nNice, BOOL bIdle, BOOL bForce, BOOL *lpbCha
         return errno;
     // setpriority takes a number, not a handle: Linux offers no way to rule
     // out a thread that ends and whose number is reused in between.
-    if ((bForce || nNow != nNice) && setpriority(PRIO_PROCESS, (id_t)tid, nNice) != 0)
+    if ((bForce || nNow != lpClass->nNice) && setpriority(PRIO_PROCESS, (id_t)tid, lpClass->nNice) != 0)
         return errno;
-    *lpbChanged |= bForce || nNow != nNice;
+    *lpbChanged |= bForce || nNow != lpClass->nNice;
     int nPolicy = sched_getscheduler(tid);
     if (nPolicy < 0)
         return errno;
-    int nWanted = WantedPolicy(nPolicy, bIdle);
+    int nWanted = WantedPolicy(nPolicy, lpClass);
     if (nWanted == nPolicy)
         return 0;
     struct sched_param param;
@@ -193,7 +167,7 @@ static int SetThread(pid_t tid, int nNice, BOOL bIdle, BOOL bForce, BOOL *lpbCha
 // Linux keeps a nice value and a policy per thread, not per process: sets
 // them on every thread, and walks the list again until a pass finds none left
 // to change, so that threads started meanwhile by unchanged ones are caught.
-static DWORD SetEveryThread(DIR *lpTasks, int nNice, BOOL bIdle)
+static DWORD SetEveryThread(DIR *lpTasks, const CLASS_SETTING *lpClass)
 {
     for (int nPass = 0; nPass < MAX_THREAD_PASSES; nPass++) {
         BOOL bChanged = FALSE;
@@ -209,7 +183,7 @@ static DWORD SetEveryThread(DIR *lpTasks, int nNice, BOOL bIdle)
             pid_t tid;
             if (!Proc_ParsePid(lpEntry->d_name, &tid))
                 continue;
-            int nErrno = SetThread(tid, nNice, bIdle, nPass == 0, &bChanged);
+            int nErrno = SetThread(tid, lpClass, nPass == 0, &bChanged);
             // ESRCH: the thread has ended meanwhile. Linux changes one thread
             // at a time: a refusal part-way leaves the threads before it changed.
             if (nErrno != 0 && nErrno != ESRCH)
@@ -230,8 +204,8 @@ BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    int nNice;
-    if (!NiceForClass(dwPriorityClass, &nNice)) {
+    const CLASS_SETTING *lpClass = Classes_Find(dwPriorityClass);
+    if (lpClass == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -256,12 +230,11 @@ BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
         SetLastError(dwError);
         return FALSE;
     }
-    BOOL bIdle = dwPriorityClass == IDLE_PRIORITY_CLASS;
-    dwError = SetEveryThread(lpTasks, nNice, bIdle);
+    dwError = SetEveryThread(lpTasks, lpClass);
     closedir(lpTasks);
     // The threads' nice weighs only within their group: the group follows.
     if (dwError == ERROR_SUCCESS)
-        dwError = CompetingGroup_Set(lpProc, nNice, bIdle);
+        dwError = CompetingGroup_Set(lpProc, lpClass);
     if (dwError != ERROR_SUCCESS) {
         SetLastError(dwError);
         return FALSE;

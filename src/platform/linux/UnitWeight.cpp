@@ -19,44 +19,15 @@
 // Nested cgroups below the unit's are looked into this deep at the most.
 #define MAX_CGROUP_DEPTH 16
 
-// CPUWeight's values over D-Bus: "idle", systemd's default, and unset.
-#define CPU_WEIGHT_IDLE 0ULL
-#define CPU_WEIGHT_DEFAULT 100ULL
+// CPUWeight and CPUShares, cgroup v1's older setting, unset.
 #define CPU_WEIGHT_UNSET UINT64_MAX
-// CPUShares, cgroup v1's older setting, unset.
 #define CPU_SHARES_UNSET UINT64_MAX
-
-// The weight the kernel gives a thread of that nice, on cgroup v2's scale
-// (1024 there is 100 here): what the unit as a whole gets for the class.
-// NORMAL gives the default rather than none: a unit that drops its weight can
-// make systemd take the cpu controller from its slice, and so from its siblings.
-static uint64_t WeightForNice(int nNice, BOOL bIdle)
-{
-    if (bIdle)
-        return CPU_WEIGHT_IDLE;
-    switch (nNice) {
-    case 10:
-        return 11; // 110 * 100 / 1024
-    case -6:
-        return 381; // 3906
-    case -11:
-        return 1164; // 11916
-    case -19:
-        return 7007; // 71755
-    default:
-        return CPU_WEIGHT_DEFAULT;
-    }
-}
 
 // Whether a unit's weight is one this tool gives, or none: any other is a
 // setting of someone else's (a unit file's, an administrator's), which stays.
 static BOOL IsToolsWeight(uint64_t ullWeight)
 {
-    static const int aNice[] = {10, 0, -6, -11, -19};
-    BOOL bOwn = ullWeight == CPU_WEIGHT_UNSET || ullWeight == WeightForNice(19, TRUE);
-    for (size_t i = 0; i < sizeof(aNice) / sizeof(aNice[0]); i++)
-        bOwn |= ullWeight == WeightForNice(aNice[i], FALSE);
-    return bOwn;
+    return ullWeight == CPU_WEIGHT_UNSET || Classes_IsWeight(ullWeight);
 }
 
 // Whether a cgroup's cgroup.procs, or that of one below it, lists a process
@@ -159,8 +130,8 @@ static BOOL ReadUnit(MANAGER *lpMgr, const char *lpszCgroup, char *lpszObject, s
     return bFound;
 }
 
-void UnitWeight_Set(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup, int nNice,
-                    BOOL bIdle)
+void UnitWeight_Set(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup,
+                    const CLASS_SETTING *lpClass)
 {
     SD_BUS bus;
     MANAGER mgr = {&bus, NULL, 0};
@@ -175,7 +146,7 @@ void UnitWeight_Set(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const c
     if (ReadUnit(&mgr, lpszCgroup, szObject, sizeof(szObject), &ullWeight, &ullShares) &&
         IsToolsWeight(ullWeight) && ullShares == CPU_SHARES_UNSET &&
         Bus_Send(&mgr, &set, szObject, SYSTEMD_NAME ".Unit", "SetProperties", "ba(sv)", 1, 1, "CPUWeight",
-                 "t", WeightForNice(nNice, bIdle)))
+                 "t", lpClass->ullWeight))
         Bus_Await(&mgr, &set);
     bus.lpfnMessageUnref(set.lpReply);
     bus.lpfnCloseUnref(mgr.lpConn);

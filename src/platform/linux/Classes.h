@@ -1,0 +1,19 @@
+// What each priority class becomes on Linux.
+#pragma once
+
+#include <stdint.h>
+
+#include "Win32Api.h"
+
+struct CLASS_SETTING {
+    DWORD dwClass;
+    LPCSTR lpszKeyword; // the class's name on the command line
+    int nNice;          // every thread's
+    int nPolicy;        // every thread's, unless the program made it real-time
+    uint64_t ullWeight; // the CPUWeight of a systemd unit the process holds alone
+};
+
+// The setting of a class, or null where the value is no class.
+const CLASS_SETTING *Classes_Find(DWORD dwClass);
+// Whether some class gives a unit that CPUWeight.
+BOOL Classes_IsWeight(uint64_t ullWeight);
