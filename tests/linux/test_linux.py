@@ -221,14 +221,11 @@ def users():
     refuser = ('import os, time\nos.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(1))\n'
                'write = lambda: open("/proc/self/autogroup", "w").write("0")\nwrite()\n'
                'print("ready", flush=True)\nwhile write():\n    time.sleep(0.01)')
-    hammer = spawn([sys.executable, "-c", refuser])  # no fork, and first on the CPU when it wakes
-    eq("the refusing writer has written", hammer.stdout.readline(), b"ready\n")
+    start(name("refuser"), prefix=(sys.executable, "-c", refuser))  # no fork; first on the CPU
     rule, began = "a group change the kernel refuses fails (31)", time.monotonic()
     refused = ("", FAILURE % 31) if groups_move(rule) else ("", "")  # within 100 ms of any other
     check(rule, target, 19, tolv(name("user"), "IDLE", command=AS_USER + [USER_TOLV]), refused, 10)
-    waited = time.monotonic() - began
-    bounded("tolv waits a second for a gap in the refusals", waited, least=len(refused[1]) > 0)
-    hammer.kill()
+    bounded("tolv tries again for a second", time.monotonic() - began, least=bool(refused[1]))
     check("under hidepid, which may hide one of the session, the group is left", target, 19,
           tolv(name("user"), "IDLE", command=HIDEPID + AS_USER + [USER_TOLV]), group=10)
     nobody = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", USER_TOLV]
@@ -253,19 +250,15 @@ def session():
              "tolv in the session": ('"$0" & read x; "$1" "$2" IDLE; echo done; wait', 19),
              "tolv through su --pty":
                  ('"$0" & read x; su --pty -c "\\"$1\\" \\"$2\\" IDLE"; echo done; wait', 19)}
-    opens, log = {}, os.path.join(DIR, "log")
     for i, (case, (shell, group)) in enumerate(cases.items()):
         stem, rule = name("s%d" % i), "the group changes only beside its own or ended: " + case
         proc = start(stem, TOLV, stem, prefix=("sh", "-c", shell))
         target = child(proc.pid)
         if "read x" not in shell:
-            check(rule, target, 19, tolv(stem, "IDLE", command=traced(log, TOLV)), group=group)
-            opens[case] = read(log).count('"/proc", O_RDONLY')
+            check(rule, target, 19, tolv(stem, "IDLE"), group=group)
             continue
         os.write(proc.stdin.fileno(), b"\n")
         check(rule, target, 19, (proc.stdout.readline().decode(), ""), ("done\n", ""), group=group)
-    if groups_move(rule := "a sibling is found without a scan"):
-        bounded(rule, opens["a sibling"], most=opens["an orphan"] - 1)
 
 
 def cgroup():
@@ -292,7 +285,6 @@ def cgroup():
                 "v2 below a root that passes cpu down": (scope, "cpuset cpu io\n", 0),
                 "v2 below a root that passes cpu down last": (scope, "io cpu\n", 0),
                 "v2 below a root that keeps cpu": (scope, "cpuset io\n", 19),
-                "v2 below a root that passes nothing down": (scope, "", 19),
                 "v1 cpu beside v2 decides": (scope + "4:cpu,cpuacct:/\n", "cpu\n", 19),
                 "an empty cgroup file: nothing known": ("", "", 0),
                 "v2 below a root not mounted here: nothing known": (scope, None, 0)}
@@ -406,11 +398,10 @@ def completion():
     [word] = offers(stem[:2])
     eq("after the name the priority words are offered", sorted(offers(word, "")),
        sorted([cls for cls, _ in CLASSES] + ["HIGHEST"]))
-    eq("after the priority nothing is offered", offers(word, "IDLE", ""), [])
 
 
 try:
-    skip_unless(shutil.which("strace") or CASE not in ("kthreads", "session", "scan", "completion"),
+    skip_unless(shutil.which("strace") or CASE not in ("kthreads", "scan", "completion"),
                 "no strace")
     globals()[CASE]()  # each case is the function of its name
 finally:

@@ -1,0 +1,32 @@
+#!/bin/sh
+# Run as root by run.sh's unit in a booted Debian 12 or 13: the unit tables and the Linux cases as
+# CTest runs them, from this service, then once more from a root login's session scope (runuser -l);
+# last, from the service, debian/tests on the .deb that scripts/package.sh built. cases.env names
+# the cases, and the source folder whose tests/usage.txt the unit tables read.
+. /opt/tolv/cases.env
+place=${1:-service}
+cd /opt/tolv
+export TOLV_COMPLETION=/opt/tolv/tolv.bash-completion
+mkdir -p "$source"
+ln -sfn /opt/tolv/tests "$source/tests"
+tools="$PWD/tolv $PWD/tolv_asan $PWD/tolv_target $PWD/tolv_probe"
+# run NAME COMMAND...: the case's line, the rules it did not check here, its output if it failed.
+run() {
+    name=$1
+    shift
+    "$@" >out 2>&1
+    status=$?
+    sed -n "s/^not checked here: /note $place.$name: not checked here: /p" out
+    [ $status = 0 ] && echo "case $place.$name: ok" && return
+    echo "case $place.$name: FAIL (exit $status)"
+    sed 's/^/note   /' out
+}
+run unit ./tolv_unit
+run asan ./tolv_unit_asan
+for case in $cases; do
+    run "$case" timeout 900 unshare --pid --fork --kill-child --mount-proc setsid python3 \
+        tests/linux/test_linux.py $tools "$case"
+done
+[ "$place" = login ] && exit
+runuser -l root -c "sh /opt/tolv/run login"
+run autopkgtest autopkgtest /opt/tolv/deb/tolvenar_*.dsc /opt/tolv/deb/tolvenar_*.deb -- null
