@@ -1,7 +1,9 @@
 # The native port: the tool on the Linux layer of the Win32 subset. Each file
-# is named after what it provides, has a header of that name, and gives the
-# functions other files call its name as prefix (Proc_ReadStat in Proc.cpp);
-# the Win32 functions the tool calls keep their own names. In order: handles
+# is named after what it provides, has a header of that name where other files
+# call it (MessageBox.cpp and Main.cpp give only what Win32Api.h and the C
+# runtime declare), and gives the functions other files call its name as
+# prefix (Proc_ReadStat in Proc.cpp); the Win32 functions the tool calls keep
+# their own names. In order: handles
 # and the last error, errno's Win32 codes, the /proc readers, the process
 # list (Toolhelp) with the liveness and executable name of its entries,
 # process handles and priority classes with the class table, the groups the

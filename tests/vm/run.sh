@@ -2,8 +2,8 @@
 # run.sh RELEASE TOLV SCRIPT [FILE...]: boots Debian RELEASE (12 or 13) under qemu (TCG), its root in
 # the initramfs that scripts/vm-image.sh makes, with a second archive on it, not compressed (the guest would
 # inflate it at TCG's pace): TOLV, SCRIPT and the FILEs (or folders) in /opt/tolv and a unit that runs SCRIPT
-# as root once the system is up, then powers off. SCRIPT's lines that start with "case " come back on the
-# serial console; each is printed, then the count. TOLV_VM_LOG keeps the whole console there;
+# as root once the system is up, then powers off. SCRIPT's lines that start with "case " or "note " come
+# back on the serial console; each is printed, then the count of the cases. TOLV_VM_LOG keeps the whole console there;
 # TOLV_VM_TIMEOUT bounds the boot (600 s); TOLV_VM_PACKAGES adds packages to the image, TOLV_VM_MEMORY
 # sets the guest's memory (2G). Exit 77 where there is no qemu; an image that cannot be made fails, as the
 # cases would go unrun.

@@ -17,7 +17,8 @@ struct LINUX_HANDLE {
     DWORD dwKind;
 
     // Snapshot: the open /proc, whose process IDs and names are read as the
-    // walk reaches them, and the last process ID delivered.
+    // walk reaches them, and the last process ID the walk has taken up,
+    // delivered or passed over: the walk goes on above it.
     DIR *lpProcDir;
     pid_t pidLast;
     pid_t pidOnly;       // nonzero: the snapshot lists just this process

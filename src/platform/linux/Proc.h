@@ -19,7 +19,8 @@ struct STAT_INFO {
 // digits as /proc writes them, without a leading zero.
 BOOL Proc_ParsePid(const char *lpszName, pid_t *lpPid);
 // Writes prefix, the number in decimal and suffix, as a path or a line of a
-// status file reads; the buffer holds 64 characters.
+// status file reads; the buffer must hold them all (a number takes 10 digits
+// at most) and the terminator.
 void Proc_FormatPid(char *lpszDst, const char *lpszPrefix, pid_t pid, const char *lpszSuffix);
 // Reads a small file whole into a zero-terminated buffer; the length, or -1.
 ssize_t Proc_ReadFile(int fdDir, const char *lpszPath, char *lpBuf, size_t cbBuf);
