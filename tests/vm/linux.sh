@@ -1,8 +1,8 @@
 #!/bin/sh
 # Run as root by run.sh's unit in a booted Debian 12 or 13: the unit tables and the Linux cases as
 # CTest runs them, from this service, then once more from a root login's session scope (runuser -l);
-# last, from the service, debian/tests on the .deb that scripts/package.sh built. cases.env names
-# the cases, and the source folder whose tests/usage.txt the unit tables read.
+# then, from the service, debian/tests on the .deb that scripts/package.sh built, and cases.sh.
+# cases.env names the cases, and the source folder whose tests/usage.txt the unit tables read.
 . /opt/tolv/cases.env
 place=${1:-service}
 cd /opt/tolv
@@ -30,3 +30,4 @@ done
 [ "$place" = login ] && exit
 runuser -l root -c "sh /opt/tolv/run login"
 run autopkgtest autopkgtest /opt/tolv/deb/tolvenar_*.dsc /opt/tolv/deb/tolvenar_*.deb -- null
+sh /opt/tolv/cases.sh
