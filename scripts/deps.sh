@@ -2,6 +2,11 @@
 # mount as root so that no mount of theirs outlives them or lies where a cleanup removes files.
 # Usage: tolv_install_packages PACKAGE...
 
+# What the exit traps end and remove is only ever what this script set here, never what the
+# environment named.
+tolv_apart=''
+TOLV_FRESH_ROOT=''
+
 tolv_install_packages() {
     local missing=() p
     for p in "$@"; do

@@ -2,7 +2,7 @@
 # cleanup.sh (root): the scripts that make Debian roots, killed while a stand-in mmdebstrap has /dev/shm
 # bound into its root as the real one has, leave /dev/shm's files and no mount or process; a leg whose
 # pivot_root (the stand-in, failing) fails runs its command nowhere, not in the host's /root/tolvenar;
-# and the test command stops at once for a user.
+# and the test command stops at once for a user. No exit trap acts on what the environment names.
 [ "$(id -u)" = 0 ] || { echo "SKIP: needs root, to mount"; exit 77; }
 [ "${1:-}" = apart ] || exec unshare --mount --propagation private bash "$0" apart
 scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
@@ -42,3 +42,8 @@ unshare --user bash "$scripts/test.sh" 2>&1 | grep -q "needs root" ||
 PATH=$dir/bin:$PATH TOLV_CACHE=$dir/leg STALL=0 bash "$scripts/other-release.sh" touch "$dir/ran" && fail "other-release.sh: exit 0"
 [ -e "$dir/leg/pivot_root" ] || fail "other-release.sh never reached pivot_root"
 [ ! -e "$dir/ran" ] || fail "other-release.sh ran its command where pivot_root failed"
+sleep 60 &
+mkdir "$dir/kept"
+TOLV_FRESH_ROOT=$dir/kept tolv_apart=$! bash "$scripts/../tests/pkg/check.sh" man "$dir/none" >/dev/null
+kill $! || fail "check.sh, failing, killed the process that an inherited tolv_apart named"
+[ -d "$dir/kept" ] || fail "check.sh, failing, removed the folder an inherited TOLV_FRESH_ROOT named"
