@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks what a user receives, in a scratch folder. The Debian package as Debian's
 # own checks would (from the source package that scripts/package.sh built in DEB_DIR):
-# check.sh deb|autopkgtest|reprotest DEB_DIR; the zip: check.sh zip BUILD_DIR VERSION;
+# check.sh deb|reprotest DEB_DIR; the zip: check.sh zip BUILD_DIR VERSION;
 # check.sh man PAGE, check.sh repro SOURCE_DIR
 set -euo pipefail
 command -v lintian blhc hardening-check mmdebstrap dpkg-deb unzip groff man >/dev/null || { echo "SKIP: a tool is missing"; exit 77; }
@@ -9,7 +9,7 @@ here=$(dirname "$0")
 . "$here/../../scripts/deps.sh"
 tmp=$(mktemp -d)
 tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "${TOLV_FRESH_ROOT:-}"; rm -rf "$tmp"'
-if [[ $1 =~ ^(deb|autopkgtest|reprotest|zip)$ ]]; then
+if [[ $1 =~ ^(deb|reprotest|zip)$ ]]; then
     compgen -G "$2/*.dsc" >/dev/null || [ -f "$2/tolv.exe" ] || { echo "SKIP: scripts/package.sh did not build $2"; exit 77; }
     [ "$1" = zip ] || cp "$2"/* "$tmp/"
 fi
@@ -25,10 +25,6 @@ deb)
     dpkg-deb -x "$tmp"/tolvenar_*.deb "$tmp/x"
     hardening-check --nocfprotection $(hardening-check --help | grep -o -- --nobranchprotection) "$tmp/x/usr/bin/tolv"
     dpkg-deb -c "$tmp"/tolvenar_*.deb | awk '{ print $1, $2, $6 }' | diff -u "$here/deb.txt" - ;;
-autopkgtest)
-    # debian/tests on the .deb, installed in a fresh root.
-    echo 'autopkgtest ./*.deb ./*.dsc -- null' >"$tmp/run.sh"
-    tolv_in_fresh_root autopkgtest "$tmp" run.sh ;;
 reprotest)
     # Two builds of the source package, the second with all of these changed:
     # the same .deb. The tests, which dh_auto_test runs in the build, are left out.
