@@ -88,7 +88,6 @@ BOOL ParseCommandTail(LPCSTR lpszTail)
     RunState.lpWorkCopy = (LPSTR)malloc(cchTail + 1);
     if (RunState.lpWorkCopy == NULL)
         return FALSE;
-    memset(RunState.lpWorkCopy, 0, cchTail + 1);
     strcpy(RunState.lpWorkCopy, lpszTail);
 
     // Quotes and the blanks outside them become tabs, so that the tab is the

@@ -14,12 +14,8 @@
 // A comm that none continues is the whole name: a program renamed with
 // prctl(PR_SET_NAME) is found by its new name, as ps shows it.
 #include <errno.h>
-#include <fcntl.h>
 #include <limits.h>
-#include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "ErrorCode.h"
