@@ -43,7 +43,6 @@ PATH=$dir/bin:$PATH TOLV_CACHE=$dir/leg STALL=0 bash "$scripts/other-release.sh"
 [ -e "$dir/leg/pivot_root" ] || fail "other-release.sh never reached pivot_root"
 [ ! -e "$dir/ran" ] || fail "other-release.sh ran its command where pivot_root failed"
 sleep 60 &
-mkdir "$dir/kept"
-TOLV_FRESH_ROOT=$dir/kept tolv_apart=$! bash "$scripts/../tests/pkg/check.sh" man "$dir/none" >/dev/null
+TOLV_FRESH_ROOT=$dir/bin tolv_apart=$! bash "$scripts/../tests/pkg/check.sh" man "$dir/none" >/dev/null
 kill $! || fail "check.sh, failing, killed the process that an inherited tolv_apart named"
-[ -d "$dir/kept" ] || fail "check.sh, failing, removed the folder an inherited TOLV_FRESH_ROOT named"
+[ -d "$dir/bin" ] || fail "check.sh, failing, removed the folder an inherited TOLV_FRESH_ROOT named"
