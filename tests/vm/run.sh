@@ -4,14 +4,20 @@
 # inflate it at TCG's pace): TOLV, SCRIPT and the FILEs (or folders) in /opt/tolv and a unit that runs SCRIPT
 # as root once the system is up, then powers off. SCRIPT's lines that start with "case " or "note " come
 # back on the serial console; each is printed, then the counts (a case not "ok" fails). TOLV_VM_LOG keeps
-# the whole console there; TOLV_VM_TIMEOUT bounds the boot (600 s); TOLV_VM_PACKAGES adds packages to the
-# image, TOLV_VM_MEMORY sets the guest's memory (2G). Exit 77 where there is no qemu; an image that cannot
-# be made fails, as the cases would go unrun.
+# the whole console there; TOLV_VM_TIMEOUT bounds the boot (600 s); TOLV_VM_MEMORY sets the guest's memory
+# (8G: the root, some 1.5 GB, is in it). Exit 77 where there is no qemu; an image that cannot be made
+# fails, as the cases would go unrun.
 [ $# -ge 3 ] || { echo "usage: run.sh RELEASE TOLV SCRIPT [FILE...]" >&2; exit 2; }
 release=$1 && shift
 command -v qemu-system-x86_64 >/dev/null || { echo "SKIP: no qemu-system-x86_64 (package qemu-system-x86)"; exit 77; }
 here=$(cd "$(dirname "$0")" && pwd) work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-image=$(bash "$here/../../scripts/vm-image.sh" "$release" $TOLV_VM_PACKAGES 2>"$work/image.log") ||
+# One image of each release serves every boot, so a cold run makes it once: what the Wine guest needs
+# (tests/wine/guest.sh; in this machine's release, the Wine whose i386 DLLs it is given) and what the Linux
+# cases and autopkgtest need (tests/vm/linux.sh). Wine adds no unit: the system is still a stock one.
+wine=wine64 && [ "$(. /etc/os-release && echo "$VERSION_ID")" != "$release" ] ||
+    wine=wine64=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null) || wine=wine64
+packages="$wine binutils locales python3 strace valgrind bash-completion mount autopkgtest dpkg-dev g++"
+image=$(bash "$here/../../scripts/vm-image.sh" "$release" $packages 2>"$work/image.log") ||
     { tail -5 "$work/image.log"; echo "the Debian $release image could not be made"; exit 1; }
 mkdir -p "$work/o/opt/tolv" "$work/o/etc/systemd/system/multi-user.target.wants" && cp "$1" "$work/o/opt/tolv/tolv" &&
     cp "$2" "$work/o/opt/tolv/run" && shift 2 && { [ $# = 0 ] || cp -r "$@" "$work/o/opt/tolv/"; } || exit 1
@@ -29,7 +35,7 @@ ExecStopPost=/bin/systemctl poweroff --force
 UNIT
 ln -s ../tolv-vm.service "$work/o/etc/systemd/system/multi-user.target.wants/"
 (cd "$work/o" && find . | cpio --quiet -o -H newc -R 0:0) | cat "$(echo "$image" | sed -n 2p)" - >"$work/initrd"
-timeout "${TOLV_VM_TIMEOUT:-600}" qemu-system-x86_64 -accel tcg -m "${TOLV_VM_MEMORY:-2G}" -smp 2 -nographic -no-reboot -monitor none \
+timeout "${TOLV_VM_TIMEOUT:-600}" qemu-system-x86_64 -accel tcg -m "${TOLV_VM_MEMORY:-8G}" -smp 2 -nographic -no-reboot -monitor none \
     -serial file:"$work/serial.log" -kernel "$(echo "$image" | head -1)" -initrd "$work/initrd" \
     -append "console=ttyS0 rdinit=/lib/systemd/systemd quiet systemd.show_status=0 systemd.mask=serial-getty@ttyS0.service" \
     >"$work/qemu.log" 2>&1 || { cat "$work/qemu.log"; echo "qemu failed or timed out"; broken=1; }

@@ -10,8 +10,7 @@ rm -rf "$work" && mkdir -p "$work/Program Files" && cd "$work" && cp "$1/tolv.ex
 # run goes to a qemu guest of this Debian release (guest.sh there), whose kernel runs it.
 [ $# -lt 3 ] || { [ "${TOLV_WINE_GUEST:-}" != 1 ] && printf '.globl _start\n_start: mov $1,%%eax\nxor %%ebx,%%ebx\nint $0x80\n' |
     as --32 -o ia32.o - && ld -m elf_i386 -o ia32 ia32.o && ./ia32; } ||
-    exec env TOLV_VM_PACKAGES="wine64=$(dpkg-query -W -f='${Version}' wine64) binutils locales" TOLV_VM_MEMORY=8G \
-        TOLV_VM_TIMEOUT=1800 sh "$tests/vm/run.sh" "$(. /etc/os-release && echo "$VERSION_ID")" "$1/tolv.exe" \
+    exec env TOLV_VM_TIMEOUT=1800 sh "$tests/vm/run.sh" "$(. /etc/os-release && echo "$VERSION_ID")" "$1/tolv.exe" \
         "$tests/wine/guest.sh" "$1/tests/wine/tolvdrv.exe" "$tests" "$3/i386-windows"
 [ $# -lt 3 ] || export WINEDLLPATH="$3"
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
