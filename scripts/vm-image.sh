@@ -1,33 +1,36 @@
 #!/usr/bin/env bash
-# vm-image.sh RELEASE [PACKAGE...]: prints two lines, the kernel and the initramfs of a stock Debian
-# RELEASE (12 or 13) that boots in qemu with rdinit=/lib/systemd/systemd, its whole root file system
-# in the initramfs (no disk). The kernel is taken out of Debian's cloud kernel package; the root is
-# made by mmdebstrap, with a user `user` (uid 1000, no password) and the PACKAGEs beside the usual
-# ones (with `locales`, the Wine tests' locales are made too). Both are kept in a cache named by the
-# release, this script's version and the package list, and fetched under an apt configuration of
-# their own, so the host stays as it is. Making them needs root (mmdebstrap's root mode, the
-# archive's owners).
+# vm-image.sh RELEASE: prints two lines, the kernel and the initramfs of a stock Debian RELEASE (12 or
+# 13) that boots in qemu with rdinit=/lib/systemd/systemd, its whole root file system in the initramfs
+# (no disk). The kernel is taken out of Debian's cloud kernel package; the root is made by mmdebstrap,
+# with a user `user` (uid 1000, no password). One image of each release serves every boot of
+# tests/vm/run.sh, so a cold run makes it once: beside the usual packages, what the Wine guest needs
+# (tests/wine/guest.sh, with the test locales made) and what the Linux cases and autopkgtest need
+# (tests/vm/linux.sh). Wine adds no unit, so the system stays a stock one. Both are kept in a cache
+# named by the release, this script's version and the package list, and fetched under an apt
+# configuration of their own, so the host stays as it is. Making them needs root (mmdebstrap's root
+# mode, the archive's owners).
 set -e
 . "$(dirname "$0")/deps.sh"
 release=${1:-}
 case $release in
 12) suite=bookworm ;;
 13) suite=trixie ;;
-*) echo "usage: vm-image.sh 12|13 [PACKAGE...]" >&2 && exit 2 ;;
+*) echo "usage: vm-image.sh 12|13" >&2 && exit 2 ;;
 esac
 version=1
 packages="systemd,systemd-sysv,dbus,dbus-user-session,libpam-systemd,libsystemd0,polkitd,procps,util-linux"
-for p in "${@:2}"; do
-    packages+=",$p"
-done
+# In this machine's release, the Wine of the i386 DLLs that the Wine guest is given.
+wine=wine64
+if [ "$(. /etc/os-release && echo "$VERSION_ID")" = "$release" ] && dpkg-query -W wine64 >/dev/null 2>&1; then
+    wine=wine64=$(dpkg-query -W -f='${Version}' wine64)
+fi
+packages+=",$wine,binutils,locales,python3,strace,valgrind,bash-completion,mount,autopkgtest,dpkg-dev,g++"
 # The locales made, as localedef names them (LANGUAGE_TERRITORY alone is UTF-8), are part of the key.
 locales=''
-if [[ ,$packages, == *,locales,* ]]; then
-    for l in "${TOLV_TEST_LOCALES[@]}"; do
-        [[ $l == *.* ]] || l+=.UTF-8
-        locales+=" $l"
-    done
-fi
+for l in "${TOLV_TEST_LOCALES[@]}"; do
+    [[ $l == *.* ]] || l+=.UTF-8
+    locales+=" $l"
+done
 key=$(printf '%s %s%s' "$version" "$packages" "$locales" | sha256sum | cut -c1-12)
 cache=$TOLV_CACHE_DIR/vm-debian$release-$key
 mkdir -p "${cache%/*}"

@@ -11,13 +11,7 @@
 release=$1 && shift
 command -v qemu-system-x86_64 >/dev/null || { echo "SKIP: no qemu-system-x86_64 (package qemu-system-x86)"; exit 77; }
 here=$(cd "$(dirname "$0")" && pwd) work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-# One image of each release serves every boot, so a cold run makes it once: what the Wine guest needs
-# (tests/wine/guest.sh; in this machine's release, the Wine whose i386 DLLs it is given) and what the Linux
-# cases and autopkgtest need (tests/vm/linux.sh). Wine adds no unit: the system is still a stock one.
-wine=wine64 && [ "$(. /etc/os-release && echo "$VERSION_ID")" != "$release" ] ||
-    wine=wine64=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null) || wine=wine64
-packages="$wine binutils locales python3 strace valgrind bash-completion mount autopkgtest dpkg-dev g++"
-image=$(bash "$here/../../scripts/vm-image.sh" "$release" $packages 2>"$work/image.log") ||
+image=$(bash "$here/../../scripts/vm-image.sh" "$release" 2>"$work/image.log") ||
     { tail -5 "$work/image.log"; echo "the Debian $release image could not be made"; exit 1; }
 mkdir -p "$work/o/opt/tolv" "$work/o/etc/systemd/system/multi-user.target.wants" && cp "$1" "$work/o/opt/tolv/tolv" &&
     cp "$2" "$work/o/opt/tolv/run" && shift 2 && { [ $# = 0 ] || cp -r "$@" "$work/o/opt/tolv/"; } || exit 1
