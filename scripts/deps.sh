@@ -82,6 +82,39 @@ tolv_make_locales() {
 # What the scripts fetch is kept here, so that a second run fetches nothing.
 TOLV_CACHE_DIR=${TOLV_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tolvenar}
 
+# Makes the cache where it is missing. Root runs what it holds (the other release's root, Wine's
+# DLLs, the .debs), so a cache that another user owns or can write is refused, whoever runs.
+tolv_use_cache() {
+    local owner mode
+    mkdir -p "$TOLV_CACHE_DIR"
+    read -r owner mode < <(stat -c '%u %a' "$TOLV_CACHE_DIR")
+    if [ -L "$TOLV_CACHE_DIR" ] || [ "$owner" != "$(id -u)" ] || (((8#$mode & 8#022) != 0)); then
+        echo "$TOLV_CACHE_DIR: refused as the cache: it is a link, or another user owns or can write it" >&2
+        exit 1
+    fi
+}
+
+# Makes a folder NAME.XXXXXX in the cache and sets the variable VAR to it; this run, and what it
+# starts, hold a lock on it for as long as they live. First the folders of that kind that no live
+# run holds go, which a killed run left (whole Debian roots among them), all under the cache's
+# lock, so that no run takes another's new folder for a leftover. Usage: tolv_cache_temp VAR NAME
+tolv_cache_temp() {
+    local lock fd old dir
+    tolv_use_cache
+    exec {lock}>"$TOLV_CACHE_DIR/temp.lock"
+    flock -x "$lock"
+    for old in "$TOLV_CACHE_DIR/$2".*; do
+        [ -d "$old" ] && exec {fd}<"$old" || continue
+        ! flock -n -x "$fd" || tolv_remove_tree "$old"
+        exec {fd}<&-
+    done
+    dir=$(mktemp -d "$TOLV_CACHE_DIR/$2.XXXXXX")
+    exec {fd}<"$dir"
+    flock -s "$fd"
+    exec {lock}>&-
+    printf -v "$1" %s "$dir"
+}
+
 # Prints the Debian mirror that this machine's apt uses.
 tolv_mirror() {
     sed -nE 's/^URIs: *([^ ]+).*/\1/p; s/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/p' /etc/apt/sources.list \
@@ -127,8 +160,8 @@ tolv_enter_root() {
 tolv_in_fresh_root() {
     local debs status=0
     debs=$TOLV_CACHE_DIR/debs-$(. /etc/os-release && echo "$VERSION_CODENAME")
+    tolv_cache_temp TOLV_FRESH_ROOT fresh
     mkdir -p "$debs"
-    TOLV_FRESH_ROOT=$(mktemp -d "$TOLV_CACHE_DIR/fresh.XXXXXX")
     # mount, for tolv_enter_root's umount there: Debian 13's buildd variant has none.
     # shellcheck disable=SC2016 # $1 is the root, in mmdebstrap's hooks
     tolv_run_apart mmdebstrap --quiet --variant=buildd --include="mount,$1" \
@@ -146,15 +179,32 @@ tolv_in_fresh_root() {
 
 # Sets TOLV_APT to the options of an apt of its own in the folder DIR, for the ARCH packages of the
 # Debian SUITE on this machine's mirror, and fetches its lists, so that the system's architectures
-# and lists stay as they are. Usage: tolv_private_apt DIR ARCH SUITE
+# and lists stay as they are. apt downloads as _apt, to contain a hostile mirror: _apt owns only
+# the folders it downloads into, never one that root extracts or moves files in.
+# Usage: tolv_private_apt DIR ARCH SUITE
 tolv_private_apt() {
-    mkdir -p "$1/lists/partial" "$1/cache/archives/partial"
-    chown -R _apt "$1" 2>/dev/null || true
+    mkdir -p "$1/lists/partial" "$1/cache/archives/partial" "$1/download"
+    chown _apt "$1/lists/partial" "$1/cache/archives/partial" "$1/download" 2>/dev/null || true
     echo "deb [arch=$2] $(tolv_mirror) $3 main" >"$1/sources.list"
     TOLV_APT=(-qq -o APT::Architectures="$2" -o APT::Architecture="$2" -o Dir::Etc::sourcelist="$1/sources.list"
         -o Dir::Etc::sourceparts=/dev/null -o Dir::State::Lists="$1/lists" -o Dir::Cache="$1/cache"
         -o Dir::State::status=/dev/null)
     apt-get "${TOLV_APT[@]}" update >&2
+}
+
+# Downloads PACKAGE (NAME or NAME=VERSION) with the apt that tolv_private_apt set up in DIR and
+# prints the path of a copy in DIR that only root can write, once its SHA256 is the one of the
+# lists that apt verified: what _apt can still change in its folder is never what root reads.
+# Usage: tolv_fetch_deb DIR PACKAGE
+tolv_fetch_deb() {
+    local sum debs
+    (cd "$1/download" && apt-get "${TOLV_APT[@]}" download "$2" >&2)
+    sum=$(apt-cache "${TOLV_APT[@]}" show --no-all-versions "$2" | sed -n 's/^SHA256: //p')
+    debs=("$1/download/"*.deb)
+    [ ${#debs[@]} = 1 ] && cat "${debs[0]}" >"$1/fetched.deb" && [ -n "$sum" ] &&
+        echo "$sum  $1/fetched.deb" | sha256sum -c --quiet >&2 ||
+        { echo "tolv_fetch_deb: $2 is not the package that apt's lists name" >&2 && return 1; }
+    echo "$1/fetched.deb"
 }
 
 # Enough to build the native port (the configure step also wants GoogleTest).

@@ -23,7 +23,7 @@ version=1
 packages=$(printf '%s,' "${TOLV_TEST_PACKAGES[@]}")
 key=$(printf '%s %s' "$version" "$packages" | sha256sum | cut -c1-12)
 lower=$cache/root-debian$release-$key
-mkdir -p "$cache"
+tolv_use_cache
 # Whatever ends the script, the step still running ends first; then what it made goes.
 tmp='' work=''
 tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "$tmp"; tolv_remove_tree "$work"'
@@ -53,7 +53,7 @@ fi
 flock -s "$use_lock"
 flock -u "$make_lock"
 
-work=$(mktemp -d "$cache/leg.XXXXXX")
+tolv_cache_temp work leg
 mkdir "$work/upper" "$work/work" "$work/root"
 git clone --quiet --no-hardlinks "$PWD" "$work/clone"
 [ $# -gt 0 ] || set -- bash scripts/test.sh

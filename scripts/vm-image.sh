@@ -33,7 +33,7 @@ for l in "${TOLV_TEST_LOCALES[@]}"; do
 done
 key=$(printf '%s %s%s' "$version" "$packages" "$locales" | sha256sum | cut -c1-12)
 cache=$TOLV_CACHE_DIR/vm-debian$release-$key
-mkdir -p "${cache%/*}"
+tolv_use_cache
 # One run makes the image; another that shares the cache waits, then finds it made.
 exec {lock}>"$cache.lock"
 flock -x "$lock"
@@ -46,15 +46,9 @@ if [ ! -f "$cache/initrd.cpio.zst" ]; then
     # Whatever ends the script, mmdebstrap ends first; then what it made goes.
     tmp=''
     tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "$tmp"'
-    tmp=$(mktemp -d "${cache%/*}/vm-tmp.XXXXXX")
+    tolv_cache_temp tmp vm-tmp
     chmod 755 "$tmp"
-    echo "Fetching Debian $release's cloud kernel from $mirror into $cache" >&2
-    tolv_private_apt "$tmp" amd64 "$suite"
-    # The meta package names the versioned image it stands for.
-    image=$(apt-cache "${TOLV_APT[@]}" show linux-image-cloud-amd64 | sed -nE 's/^Depends: *(linux-image-[^ ,]+).*/\1/p' | head -1)
-    (cd "$tmp" && apt-get "${TOLV_APT[@]}" download "$image" >&2)
-    dpkg -x "$tmp"/linux-image-*.deb "$tmp/kernel"
-    echo "Making the root file system with mmdebstrap" >&2
+    echo "Fetching Debian $release's root file system and cloud kernel from $mirror into $cache" >&2
     # No documentation, manual pages or locales: they only make the archive larger.
     tolv_run_apart mmdebstrap --quiet --variant=minbase --include="$packages" \
         --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
@@ -64,6 +58,11 @@ if [ ! -f "$cache/initrd.cpio.zst" ]; then
         --customize-hook="for l in $locales; do chroot \"\$1\" localedef -c -i \${l%.*} -f \${l#*.} \$l; done" \
         --customize-hook='rm -rf "$1"/var/cache/apt/* "$1"/var/lib/apt/lists/*' \
         "$suite" "$tmp/root" "$mirror" >&2
+    tolv_private_apt "$tmp" amd64 "$suite"
+    # The meta package names the versioned image it stands for.
+    image=$(apt-cache "${TOLV_APT[@]}" show linux-image-cloud-amd64 | sed -nE 's/^Depends: *(linux-image-[^ ,]+).*/\1/p' | head -1)
+    deb=$(tolv_fetch_deb "$tmp" "$image")
+    dpkg -x "$deb" "$tmp/kernel"
     (cd "$tmp/root" && find . | cpio --quiet -o -H newc | zstd -q -T0 -10 >"$tmp/initrd.cpio.zst")
     mkdir "$tmp/out"
     mv "$tmp"/kernel/boot/vmlinuz-* "$tmp/out/vmlinuz"

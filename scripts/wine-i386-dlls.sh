@@ -6,13 +6,18 @@ set -e
 . "$(dirname "$0")/deps.sh"
 version=$(dpkg-query -W -f='${Version}' wine64)
 cache=$TOLV_CACHE_DIR/wine-i386-$version
+tolv_use_cache
+# One run fetches them; another that shares the cache waits, then finds them fetched.
+exec {lock}>"$cache.lock"
+flock -x "$lock"
 if [ ! -d "$cache/i386-windows" ]; then
     mirror=$(tolv_mirror)
     tmp=$(mktemp -d) && trap 'rm -rf "$tmp"' EXIT
+    chmod 755 "$tmp"
     echo "Fetching libwine:i386 $version from $mirror into $cache" >&2
     tolv_private_apt "$tmp" i386 "$(. /etc/os-release && echo "$VERSION_CODENAME")"
-    (cd "$tmp" && apt-get "${TOLV_APT[@]}" download "libwine:i386=$version" >&2)
-    dpkg -x "$tmp"/libwine_*.deb "$tmp/x" && mkdir -p "$tmp/x/part" "${cache%/*}"
+    deb=$(tolv_fetch_deb "$tmp" "libwine:i386=$version")
+    dpkg -x "$deb" "$tmp/x" && mkdir -p "$tmp/x/part"
     mv "$tmp/x/usr/lib/i386-linux-gnu/wine/i386-windows" "$tmp/x/part/" && mv -T "$tmp/x/part" "$cache"
 fi
 echo "$cache"

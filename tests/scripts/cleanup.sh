@@ -1,8 +1,9 @@
 #!/bin/bash
-# cleanup.sh (root): the scripts that make Debian roots, killed while a stand-in mmdebstrap has /dev/shm
-# bound into its root as the real one has, leave /dev/shm's files and no mount or process; a leg whose
-# pivot_root (the stand-in, failing) fails runs its command nowhere, not in the host's /root/tolvenar;
-# and the test command stops at once for a user. No exit trap acts on what the environment names.
+# cleanup.sh (root): the scripts that make Debian roots, killed while a stand-in mmdebstrap has /dev/shm bound
+# into its root as the real one has, leave /dev/shm's files and no mount or process, and of the cache's folders
+# only what a live run holds; a leg whose pivot_root (the stand-in, failing) fails runs its command nowhere; the
+# test command stops at once for a user; no exit trap acts on what the environment names; a cache that another
+# user owns is refused, and _apt owns none of the folder that root extracts in.
 [ "$(id -u)" = 0 ] || { echo "SKIP: needs root, to mount"; exit 77; }
 [ "${1:-}" = apart ] || exec unshare --mount --propagation private bash "$0" apart
 scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
@@ -27,6 +28,9 @@ sleep "$STALL"
 STANDIN
 fail() { echo "FAIL: $*"; exit 1; }
 touch /dev/shm/marker
+mkdir -p "$dir/vm-image.sh/vm-tmp.left" "$dir/vm-image.sh/vm-tmp.held"
+exec {held}<"$dir/vm-image.sh/vm-tmp.held"
+flock -s $held
 for script in other-release.sh vm-image.sh; do
     PATH=$dir/bin:$PATH TOLV_CACHE=$dir/$script STALL=60 bash "$scripts/$script" 13 2>"$dir/$script.log" &
     timeout 30 sh -c "until [ -e '$dir/$script/mounted' ]; do sleep 0.1; done" || fail "$script: no mmdebstrap ran"
@@ -36,9 +40,13 @@ for script in other-release.sh vm-image.sh; do
     ! findmnt -rn -o TARGET | grep "^$dir/$script" || fail "$script, killed, left these mounts in its cache"
     ! pgrep -a -f "$dir/$script/" || fail "$script, killed, left these running"
 done
-grep -q "Fetching Debian 13's" "$dir/vm-image.sh.log" || fail "vm-image.sh names another release"
-unshare --user bash "$scripts/test.sh" 2>&1 | grep -q "needs root" ||
-    fail "test.sh, run as a user, did not stop at once"
+[ ! -e "$dir/vm-image.sh/vm-tmp.left" ] || fail "vm-image.sh kept what a killed run left in the cache"
+[ -e "$dir/vm-image.sh/vm-tmp.held" ] || fail "vm-image.sh removed what a live run holds in the cache"
+mkdir -m 755 "$dir/theirs" && chown 65534 "$dir/theirs"
+TOLV_CACHE=$dir/theirs bash "$scripts/wine-i386-dlls.sh" 2>&1 | grep -q "refused as the cache" || fail "took a user's cache"
+(PATH=$dir/bin:$PATH && . "$scripts/deps.sh" && tolv_private_apt "$dir/apt" amd64 trixie)
+! runuser -u _apt -- test -w "$dir/apt" || fail "_apt can write the folder that root extracts in"
+unshare --user bash "$scripts/test.sh" 2>&1 | grep -q "needs root" || fail "test.sh, run as a user, went on"
 PATH=$dir/bin:$PATH TOLV_CACHE=$dir/leg STALL=0 bash "$scripts/other-release.sh" touch "$dir/ran" && fail "other-release.sh: exit 0"
 [ -e "$dir/leg/pivot_root" ] || fail "other-release.sh never reached pivot_root"
 [ ! -e "$dir/ran" ] || fail "other-release.sh ran its command where pivot_root failed"
