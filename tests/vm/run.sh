@@ -1,12 +1,12 @@
 #!/bin/sh
-# run.sh RELEASE TOLV SCRIPT [FILE...]: boots Debian RELEASE (12 or 13) under qemu (TCG), its root in
-# the initramfs that scripts/vm-image.sh makes, with a second archive on it, not compressed (the guest would
+# run.sh RELEASE TOLV SCRIPT [FILE...]: boots Debian RELEASE (12 or 13) under qemu (TCG), its root in the
+# initramfs that scripts/vm-image.sh makes, with a second archive on it, not compressed (the guest would
 # inflate it at TCG's pace): TOLV, SCRIPT and the FILEs (or folders) in /opt/tolv and a unit that runs SCRIPT
-# as root once the system is up, then powers off. SCRIPT's lines that start with "case " or "note " come
-# back on the serial console; each is printed, then the counts (a case not "ok" fails). TOLV_VM_LOG keeps
-# the whole console there; TOLV_VM_TIMEOUT bounds the boot (600 s); TOLV_VM_MEMORY sets the guest's memory
-# (8G: the root, some 1.5 GB, is in it). Exit 77 where there is no qemu; an image that cannot be made
-# fails, as the cases would go unrun.
+# as root once the system is up, then powers off. SCRIPT's lines that start with "case " or "note " come back
+# on the serial console; each is printed, then the counts (a case not "ok" fails, and so does a SCRIPT that
+# did not exit 0: it may have stopped before its last case). TOLV_VM_LOG keeps the whole console there;
+# TOLV_VM_TIMEOUT bounds the boot (600 s); TOLV_VM_MEMORY sets the guest's memory (8G: the root, some 1.5 GB,
+# is in it). Exit 77 where there is no qemu; an image that cannot be made fails, as the cases would go unrun.
 [ $# -ge 3 ] || { echo "usage: run.sh RELEASE TOLV SCRIPT [FILE...]" >&2; exit 2; }
 release=$1 && shift
 command -v qemu-system-x86_64 >/dev/null || { echo "SKIP: no qemu-system-x86_64 (package qemu-system-x86)"; exit 77; }
@@ -21,6 +21,7 @@ After=multi-user.target
 [Service]
 Type=oneshot
 ExecStart=/bin/sh /opt/tolv/run
+ExecStartPost=/bin/echo note the script ran to its end, exit 0
 StandardOutput=tty
 StandardError=tty
 TTYPath=/dev/ttyS0
@@ -36,6 +37,7 @@ timeout "${TOLV_VM_TIMEOUT:-600}" qemu-system-x86_64 -accel tcg -m "${TOLV_VM_ME
 [ -z "$TOLV_VM_LOG" ] || cp "$work/serial.log" "$TOLV_VM_LOG"
 tr -d '\r' <"$work/serial.log" | grep -aE '^(case|note) ' >"$work/cases"
 cat "$work/cases"
+grep -qx 'note the script ran to its end, exit 0' "$work/cases" || { echo "the script stopped early"; broken=1; }
 grep -q '^case ' "$work/cases" || { echo "no case line on the console; its end:"; tail -30 "$work/serial.log" | sed 's/^/  | /'; broken=1; }
 passed=$(grep -c '^case .*: ok$' "$work/cases") failed=$(grep '^case ' "$work/cases" | grep -vc ': ok$')
 failed=$((failed + ${broken:-0}))
