@@ -17,19 +17,21 @@ export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml
 trap '$server -k; $server -w' EXIT
 # No X server: the null driver, which the desktop takes up once the server that ran wineboot has exited.
 $wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null || exit 1
-$server -w; $server -p60
+run=$(cat /proc/sys/kernel/random/uuid)
+$server -w; TOLV_WINE_RUN=$run $server -p60
 # Wine takes the ANSI code page from the locale (the cases list the one each locale must give); its +cursor trace
 # shows which icon each box loads, appended to: the desktop that an earlier locale's run started writes there too.
 win() { printf 'Z:%s\n' "$(printf %s "$1" | tr / '\\')"; }
 ended() { grep -cE '^(ok|FAIL) ' "$work/seen"; }
 # Wine 10's server was seen, in a TCG guest, to spin for good walking the desktop's windows: where no case ends in
-# 40 s (times TOLV_WINE_WAIT), this prefix's processes are killed and the locale goes on; three times at most.
+# 40 s (times TOLV_WINE_WAIT), what holds this run's token (Wine hands it on) is killed and the locale goes on,
+# three times at most: not the processes of another run with the same prefix, nor the ones that started this run.
 stall=$((40 * ${TOLV_WINE_WAIT:-1})) restarts=0 failed=0
 for locale in $(grep -v '^#' "$tests/wine/cases.txt" | cut -f1 | cut -d= -f1 | uniq); do
     : >"$work/seen"
     while [ $restarts -le 3 ]; do
         from=$(ended) quiet=0
-        LANG=$locale WINEDEBUG=+cursor TOLV_WINE_FROM=$from $wine "$1/tests/wine/tolvdrv.exe" \
+        LANG=$locale WINEDEBUG=+cursor TOLV_WINE_FROM=$from TOLV_WINE_RUN=$run $wine "$1/tests/wine/tolvdrv.exe" \
             "$(win "$work/Program Files/tolv.exe")" "$(win "$work/trace.log")" "$(win "$tests")" $locale \
             >>"$work/seen" 2>>"$work/trace.log" &
         while kill -0 $! 2>/dev/null && [ $quiet -lt $stall ]; do
@@ -37,10 +39,10 @@ for locale in $(grep -v '^#' "$tests/wine/cases.txt" | cut -f1 | cut -d= -f1 | u
         done
         kill -0 $! 2>/dev/null || { wait $! || failed=1; break; }
         echo "no case ended in $stall s: the wineserver is killed and started again"
-        grep -slzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ | cut -d/ -f3 | grep -vx $$ | xargs kill -9 2>/dev/null
+        grep -slzxF "TOLV_WINE_RUN=$run" /proc/[0-9]*/environ | cut -d/ -f3 | xargs kill -9 2>/dev/null
         wait $!
         restarts=$((restarts + 1))
-        $server -p60
+        TOLV_WINE_RUN=$run $server -p60
     done
     cat "$work/seen" && [ $restarts -le 3 ] && ! grep -q '^FAIL' "$work/seen" || failed=1
 done
