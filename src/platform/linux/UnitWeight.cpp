@@ -23,9 +23,10 @@
 #define CPU_WEIGHT_UNSET UINT64_MAX
 #define CPU_SHARES_UNSET UINT64_MAX
 
-// Whether a unit's weight is one this tool gives, or none: any other is a
-// setting of someone else's (a unit file's, an administrator's), which stays.
-static BOOL IsToolsWeight(uint64_t ullWeight)
+// Whether a unit's weight is unset or one that a class gives, which this tool
+// may change: any other is a setting of someone else's (a unit file's, an
+// administrator's), which stays.
+static BOOL IsUnsetOrClassWeight(uint64_t ullWeight)
 {
     return ullWeight == CPU_WEIGHT_UNSET || Classes_IsWeight(ullWeight);
 }
@@ -144,7 +145,7 @@ void UnitWeight_Set(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const c
     // A unit given CPUShares (deprecated, still honoured where no CPUWeight is set) has a share of
     // someone else's too: a CPUWeight would override it.
     if (ReadUnit(&mgr, lpszCgroup, szObject, sizeof(szObject), &ullWeight, &ullShares) &&
-        IsToolsWeight(ullWeight) && ullShares == CPU_SHARES_UNSET &&
+        IsUnsetOrClassWeight(ullWeight) && ullShares == CPU_SHARES_UNSET &&
         Bus_Send(&mgr, &set, szObject, SYSTEMD_NAME ".Unit", "SetProperties", "ba(sv)", 1, 1, "CPUWeight",
                  "t", lpClass->ullWeight))
         Bus_Await(&mgr, &set);
