@@ -10,14 +10,14 @@
 // its slice, and so from its siblings. 0 is CPUWeight=idle.
 // clang-format off
 static const CLASS_SETTING Settings[] = {
-    {IDLE_PRIORITY_CLASS,         "IDLE",         19,  SCHED_IDLE,  0},
-    {BELOW_NORMAL_PRIORITY_CLASS, "BELOW_NORMAL", 10,  SCHED_OTHER, 11},   // 110 * 100 / 1024
-    {NORMAL_PRIORITY_CLASS,       "NORMAL",       0,   SCHED_OTHER, 100},
-    {ABOVE_NORMAL_PRIORITY_CLASS, "ABOVE_NORMAL", -6,  SCHED_OTHER, 381},  // 3906
-    {HIGH_PRIORITY_CLASS,         "HIGH",         -11, SCHED_OTHER, 1164}, // 11916
+    {IDLE_PRIORITY_CLASS,         19,  SCHED_IDLE,  0},
+    {BELOW_NORMAL_PRIORITY_CLASS, 10,  SCHED_OTHER, 11},   // 110 * 100 / 1024
+    {NORMAL_PRIORITY_CLASS,       0,   SCHED_OTHER, 100},
+    {ABOVE_NORMAL_PRIORITY_CLASS, -6,  SCHED_OTHER, 381},  // 3906
+    {HIGH_PRIORITY_CLASS,         -11, SCHED_OTHER, 1164}, // 11916
     // No real-time scheduling here, which could starve the system: the
     // strongest nice short of the limit stands in for it.
-    {REALTIME_PRIORITY_CLASS,     "REALTIME",     -19, SCHED_OTHER, 7007}, // 71755
+    {REALTIME_PRIORITY_CLASS,     -19, SCHED_OTHER, 7007}, // 71755
 };
 // clang-format on
 

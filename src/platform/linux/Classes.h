@@ -7,7 +7,6 @@
 
 struct CLASS_SETTING {
     DWORD dwClass;
-    LPCSTR lpszKeyword; // the class's name on the command line
     int nNice;          // every thread's
     int nPolicy;        // every thread's but a real-time one's, or a batch one's under a class but IDLE
     uint64_t ullWeight; // the CPUWeight of a systemd unit the process holds alone
