@@ -11,6 +11,16 @@ LPSTR SkipProgramName(LPSTR lpszCmdLine);
 // Nonzero only when the tail held exactly two tokens.
 BOOL ParseCommandTail(LPCSTR lpszTail);
 
+struct PRIORITY_KEYWORD {
+    LPCSTR lpszName;
+    DWORD dwClass;
+};
+
+// The keywords the parser knows, from the lowest priority up; the usage
+// notice lists them and their classes the other way round.
+extern const PRIORITY_KEYWORD PriorityKeywords[];
+extern const size_t cPriorityKeywords;
+
 // Shows the usage notice and returns once it is dismissed.
 void ShowUsage(void);
 

@@ -5,15 +5,10 @@
 #include "App.h"
 #include "RunState.h"
 
-struct PRIORITY_KEYWORD {
-    LPCSTR lpszName;
-    DWORD dwClass;
-};
-
 // Compared case-sensitively against the whole token. HIGHEST is a second
 // name for the HIGH class, not a class of its own.
 // clang-format off
-static const PRIORITY_KEYWORD Keywords[] = {
+const PRIORITY_KEYWORD PriorityKeywords[] = {
     {"IDLE",         IDLE_PRIORITY_CLASS},
     {"BELOW_NORMAL", BELOW_NORMAL_PRIORITY_CLASS},
     {"NORMAL",       NORMAL_PRIORITY_CLASS},
@@ -23,6 +18,7 @@ static const PRIORITY_KEYWORD Keywords[] = {
     {"REALTIME",     REALTIME_PRIORITY_CLASS},
 };
 // clang-format on
+const size_t cPriorityKeywords = sizeof(PriorityKeywords) / sizeof(PriorityKeywords[0]);
 
 static int DigitValue(char c)
 {
@@ -75,9 +71,9 @@ static DWORD ParseNumber(LPCSTR lpsz)
 
 static DWORD PriorityFromToken(LPCSTR lpszToken)
 {
-    for (size_t i = 0; i < sizeof(Keywords) / sizeof(Keywords[0]); i++) {
-        if (strcmp(lpszToken, Keywords[i].lpszName) == 0)
-            return Keywords[i].dwClass;
+    for (size_t i = 0; i < cPriorityKeywords; i++) {
+        if (strcmp(lpszToken, PriorityKeywords[i].lpszName) == 0)
+            return PriorityKeywords[i].dwClass;
     }
     return ParseNumber(lpszToken);
 }

@@ -14,6 +14,7 @@ static const char szCaption[] = "Tolvenar";
 
 // The usage text in the pieces it is composed of with sprintf and strcat,
 // which the exe imports from msvcrt.dll anyway: its import list is fixed.
+// The list of classes that ends it is written from the parser's keywords.
 static const char *const UsagePieces[] = {
     "Tolvenar Reference",
     "\n\nArguments:\n tolv \"Module File\" PRIORITY",
@@ -21,8 +22,6 @@ static const char *const UsagePieces[] = {
     "\n\ncommand line samples:",
     "\n(for InternetExplorer)\n \"iexplore.exe\" BELOW_NORMAL\n\n(for WMP)\n \"wmplayer.exe\" IDLE",
     "\n\nPriority Parameters:",
-    ("\n REALTIME=256\n HIGHEST=128\n HIGH=128\n ABOVE_NORMAL=32768\n NORMAL=32\n BELOW_NORMAL=16384"
-     "\n IDLE=64\n"),
 };
 
 // Every notice the user sees passes through here.
@@ -37,6 +36,12 @@ void ShowUsage(void)
     sprintf(szText, "%s", UsagePieces[0]);
     for (size_t i = 1; i < sizeof(UsagePieces) / sizeof(UsagePieces[0]); i++)
         strcat(szText, UsagePieces[i]);
+    // The keywords and their classes in decimal, the highest priority first.
+    for (size_t i = cPriorityKeywords; i > 0; i--) {
+        const PRIORITY_KEYWORD *lpKeyword = &PriorityKeywords[i - 1];
+        sprintf(szText + strlen(szText), "\n %s=%u", lpKeyword->lpszName, (unsigned)lpKeyword->dwClass);
+    }
+    strcat(szText, "\n");
     ShowNotice(szText, MB_ICONINFORMATION);
 }
 
