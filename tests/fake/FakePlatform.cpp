@@ -1,6 +1,5 @@
 #include "FakePlatform.h"
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -8,11 +7,15 @@
 using namespace fake;
 using std::to_string;
 
-World fake::g;
-const std::string fake::kUsage = [] {
-    std::ifstream file(TOLV_USAGE_FILE, std::ios::binary);
+static std::string ReadFile(const char *path)
+{
+    std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
-}();
+}
+
+World fake::g;
+const std::string fake::kUsage = ReadFile(TOLV_USAGE_FILE);
+const std::string fake::kFailure = ReadFile(TOLV_FAILURE_FILE);
 static const HANDLE hSnapshotValue = reinterpret_cast<HANDLE>(0x5000);
 static size_t nNext; // the snapshot's next entry
 
@@ -107,13 +110,16 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
-    std::string text = lpText ? lpText : "(null)", code = text.substr(std::min(text.size(), kFailure.size()));
+    std::string text = lpText ? lpText : "(null)";
+    // The failure text with the code where its format has %d.
+    size_t at = kFailure.find("%d"), after = kFailure.size() - at - 2;
+    std::string code = text.size() > at + after ? text.substr(at, text.size() - at - after) : "";
     bool box = hWnd == nullptr && lpCaption != nullptr && std::string(lpCaption) == "Tolvenar";
     if (box && uType == (MB_OK | MB_ICONINFORMATION) && text == kUsage)
         g.events.push_back("usage notice");
-    else if (box && uType == (MB_OK | MB_ICONERROR) && text.compare(0, kFailure.size(), kFailure) == 0 &&
-             code.size() > 1 && code.back() == '\n')
-        g.events.push_back("failure notice " + code.substr(0, code.size() - 1));
+    else if (box && uType == (MB_OK | MB_ICONERROR) && !code.empty() &&
+             text == kFailure.substr(0, at) + code + kFailure.substr(at + 2))
+        g.events.push_back("failure notice " + code);
     else
         g.events.push_back("other notice " + text);
     return IDOK;

@@ -37,10 +37,10 @@ struct World {
 
 extern World g;
 
-// The usage notice's text, kept once for all tests in tests/usage.txt; the
-// failure text ends in the code and a line feed.
+// The notices' texts, each kept once for all tests: tests/usage.txt, and
+// tests/failure.txt, the failure text's format, where %d is the code.
 extern const std::string kUsage;
-inline const std::string kFailure = "SetPriorityClass function error\n\nGetLastError()=";
+extern const std::string kFailure;
 
 // The events that begin with one of the words, joined by "; ".
 std::string Events(std::initializer_list<std::string> words);

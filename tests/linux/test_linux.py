@@ -14,7 +14,6 @@ AS_USER = ["setpriv", "--reuid=1000", "--regid=1000", "--clear-groups"]
 HIDEPID = ["unshare", "-m", "sh", "-c", 'mount -t proc -o hidepid=1 proc /proc && exec "$@"', "sh"]
 os.mkdir(os.path.join(DIR, 'a"b c'))  # the copy users run: its path must read back as one name
 USER_TOLV = shutil.copy(TOLV, os.path.join(DIR, 'a"b c'))
-FAILURE = "Tolvenar\nSetPriorityClass function error\n\nGetLastError()=%d\n"
 
 
 def read(path):
@@ -38,6 +37,7 @@ NO_GROUPS = ("autogroups are off" if read("/proc/sys/kernel/sched_autogroup_enab
              else "in a cgroup namespace" if os.stat("/proc/self/ns/cgroup").st_ino != 0xEFFFFFFB
              else "not in the root cpu group" if CPU_GROUP != "/" else "")
 USAGE = "Tolvenar\n" + read(os.path.dirname(__file__) + "/../usage.txt")  # the caption, the text
+FAILURE = "Tolvenar\n" + read(os.path.dirname(__file__) + "/../failure.txt")  # %d: the code
 CLASSES = [line.split()[0:3:2] for line in read(os.path.dirname(__file__) + "/../classes.txt")
            .splitlines() if not line.startswith("#")]  # each class's keyword and nice
 
