@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The shipping exe as a file: PE32 i386 for the GUI with the header flags it needs,
 entered at the entry symbol of the link map, importing exactly what imports.txt lists,
-with its icon group, version record and manifest, in 24 KiB. Usage: test_exe.py EXE MAP IMPORTS"""
+with its icon group, version record (of VERSION) and manifest, in 24 KiB. Usage: test_exe.py EXE MAP IMPORTS VERSION"""
 import os, re, struct, sys, xml.etree.ElementTree
 
 try:
@@ -9,7 +9,8 @@ try:
 except ImportError:
     sys.exit(print("SKIP: python3-pefile is not installed") or 77)
 
-exe, link_map, imports = sys.argv[1:4]
+exe, link_map, imports, version = sys.argv[1:5]
+major, minor, patch = map(int, version.split("."))
 pe, failures = pefile.PE(exe), []
 
 
@@ -50,10 +51,12 @@ for i in range(struct.unpack_from("<H", group, 4)[0]):
 check("MAINICON images", icons, [(s, s, 0, 8, i + 1, s, 8) for i, s in enumerate([64, 48, 16, 32])])
 
 v = pe.VS_FIXEDFILEINFO[0]
-check("fixed versions", (v.FileVersionMS, v.FileVersionLS, v.ProductVersionMS, v.ProductVersionLS), (1 << 16, 0, 1 << 16, 0))
+check("fixed versions", (v.FileVersionMS, v.FileVersionLS, v.ProductVersionMS, v.ProductVersionLS),
+      (major << 16 | minor, patch << 16) * 2)
 strings = {k.decode(): s.decode() for info in pe.FileInfo[0] for table in getattr(info, "StringTable", [])
            for k, s in table.entries.items()}
-check("version strings", (strings.get("FileVersion"), strings.get("ProductVersion")), ("1.0.0.0", "1.0"))
+check("version strings", (strings.get("FileVersion"), strings.get("ProductVersion")),
+      (f"{major}.{minor}.{patch}.0", f"{major}.{minor}"))
 # The manifest as the build configured it from res/tolv.manifest.in, well-formed, for x86 throughout.
 with open(os.path.join(os.path.dirname(exe), "res", "tolv.manifest"), "rb") as f:
     check("manifest", res.get((24, "1", 0x411)), f.read())
