@@ -118,7 +118,7 @@ static BOOL AutogroupsOn(void)
            szBuf[0] == '1';
 }
 
-DWORD CompetingGroup_Set(const LINUX_HANDLE *lpProc, const CLASS_SETTING *lpClass)
+DWORD CompetingGroup_Set(const PROCESS_OBJECT *lpProc, const CLASS_SETTING *lpClass)
 {
     STAT_INFO info;
     char szCgroup[1024];

@@ -2,9 +2,9 @@
 #pragma once
 
 #include "Classes.h"
-#include "Handle.h"
+#include "Process.h"
 
 // For SetPriorityClass: the class on the group the handle's process competes
 // in, where that holds no other process whose share it would change; an
 // error only where the group's own change failed.
-DWORD CompetingGroup_Set(const LINUX_HANDLE *lpProc, const CLASS_SETTING *lpClass);
+DWORD CompetingGroup_Set(const PROCESS_OBJECT *lpProc, const CLASS_SETTING *lpClass);

@@ -18,29 +18,27 @@ void WINAPI SetLastError(DWORD dwErrCode)
     dwLastError = dwErrCode;
 }
 
-LINUX_HANDLE *Handle_Alloc(DWORD dwKind)
+void *Handle_Alloc(size_t cb, DWORD dwKind)
 {
-    LINUX_HANDLE *lpHandle = (LINUX_HANDLE *)malloc(sizeof(LINUX_HANDLE));
-    if (lpHandle == NULL) {
+    HANDLE_HEADER *lpHeader = (HANDLE_HEADER *)malloc(cb);
+    if (lpHeader == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return NULL;
     }
-    memset(lpHandle, 0, sizeof(*lpHandle));
-    lpHandle->dwKind = dwKind;
-    lpHandle->fdPid = -1;
-    lpHandle->fdProcDir = -1;
-    return lpHandle;
+    memset(lpHeader, 0, cb);
+    lpHeader->dwKind = dwKind;
+    return lpHeader;
 }
 
-LINUX_HANDLE *Handle_Lookup(HANDLE hObject, DWORD dwKind)
+void *Handle_Lookup(HANDLE hObject, DWORD dwKind)
 {
     // Only null and INVALID_HANDLE_VALUE can be told apart from a live object
     // for sure; any other pointer must be one this layer handed out.
-    if (hObject == NULL || hObject == INVALID_HANDLE_VALUE || ((LINUX_HANDLE *)hObject)->dwKind != dwKind) {
+    if (hObject == NULL || hObject == INVALID_HANDLE_VALUE || ((HANDLE_HEADER *)hObject)->dwKind != dwKind) {
         SetLastError(ERROR_INVALID_HANDLE);
         return NULL;
     }
-    return (LINUX_HANDLE *)hObject;
+    return hObject;
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
@@ -49,16 +47,16 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    LINUX_HANDLE *lpHandle = (LINUX_HANDLE *)hObject;
-    if (lpHandle->dwKind == HANDLE_KIND_SNAPSHOT)
-        Toolhelp_Close(lpHandle);
-    else if (lpHandle->dwKind == HANDLE_KIND_PROCESS)
-        Process_Close(lpHandle);
+    HANDLE_HEADER *lpHeader = (HANDLE_HEADER *)hObject;
+    if (lpHeader->dwKind == HANDLE_KIND_SNAPSHOT)
+        Toolhelp_Close((SNAPSHOT_OBJECT *)hObject);
+    else if (lpHeader->dwKind == HANDLE_KIND_PROCESS)
+        Process_Close((PROCESS_OBJECT *)hObject);
     else {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    lpHandle->dwKind = 0;
-    free(lpHandle);
+    lpHeader->dwKind = 0;
+    free(hObject);
     return TRUE;
 }

@@ -2,8 +2,7 @@
 // OpenProcess), and the last error (GetLastError).
 #pragma once
 
-#include <dirent.h>
-#include <sys/types.h>
+#include <stddef.h>
 
 #include "Win32Api.h"
 
@@ -12,32 +11,15 @@
 #define HANDLE_KIND_SNAPSHOT 0x50414e53u // "SNAP"
 #define HANDLE_KIND_PROCESS 0x434f5250u  // "PROC"
 
-// One record serves both kinds; each uses only its own fields.
-struct LINUX_HANDLE {
+// What every object behind a handle begins with. Each kind is a type of its
+// own that holds the rest: SNAPSHOT_OBJECT (Toolhelp.cpp), PROCESS_OBJECT
+// (Process.h).
+struct HANDLE_HEADER {
     DWORD dwKind;
-
-    // Snapshot: the open /proc, whose process IDs and names are read as the
-    // walk reaches them, and the last process ID the walk has taken up,
-    // delivered or passed over: the walk goes on above it.
-    DIR *lpProcDir;
-    pid_t pidLast;
-    pid_t pidOnly;       // nonzero: the snapshot lists just this process
-    pid_t *lpKernelPids; // kernel threads, sorted; null where unknown
-    size_t cKernelPids;
-    size_t iKernelNext; // the first of them not below the walk's last process ID
-    BOOL bOwnersFirst;  // check /proc file owners before robust-futex lists
-    BOOL bOwnerProof;   // whether the owner root can be told from other users here
-    uid_t uidRoot;      // how the owner root shows in this user namespace
-
-    // Process: bound to the process itself, not to its number.
-    pid_t pid;
-    int fdPid;                   // pidfd, or -1 where the kernel has none
-    int fdProcDir;               // /proc/PID, which stays bound to the process
-    unsigned long long ullStart; // without a pidfd: its start time in clock ticks
-    DWORD dwAccess;
 };
 
-// A zeroed handle of that kind, or null with the last error set.
-LINUX_HANDLE *Handle_Alloc(DWORD dwKind);
+// A zeroed object of cb bytes with the tag of that kind, or null with the
+// last error set.
+void *Handle_Alloc(size_t cb, DWORD dwKind);
 // The object behind a handle of that kind, or null with ERROR_INVALID_HANDLE.
-LINUX_HANDLE *Handle_Lookup(HANDLE hObject, DWORD dwKind);
+void *Handle_Lookup(HANDLE hObject, DWORD dwKind);

@@ -26,11 +26,11 @@ static int ComparePids(const void *lpLeft, const void *lpRight)
 
 // The walk asks in ascending order: the sorted list is read along with it
 // rather than searched for each process.
-static BOOL IsKernelThread(LINUX_HANDLE *lpSnap, pid_t pid)
+static BOOL IsKernelThread(LIVENESS *lpLive, pid_t pid)
 {
-    while (lpSnap->iKernelNext < lpSnap->cKernelPids && lpSnap->lpKernelPids[lpSnap->iKernelNext] < pid)
-        lpSnap->iKernelNext++;
-    return lpSnap->iKernelNext < lpSnap->cKernelPids && lpSnap->lpKernelPids[lpSnap->iKernelNext] == pid;
+    while (lpLive->iKernelNext < lpLive->cKernelPids && lpLive->lpKernelPids[lpLive->iKernelNext] < pid)
+        lpLive->iKernelNext++;
+    return lpLive->iKernelNext < lpLive->cKernelPids && lpLive->lpKernelPids[lpLive->iKernelNext] == pid;
 }
 
 // A process whose first thread still has its memory runs. Two cheap proofs
@@ -43,10 +43,10 @@ static BOOL HasRobustList(pid_t pid)
     return syscall(SYS_get_robust_list, pid, &lpHead, &cbHead) == 0 && lpHead != NULL;
 }
 
-static BOOL IsOwnedByUser(const LINUX_HANDLE *lpSnap, int fdComm)
+static BOOL IsOwnedByUser(const LIVENESS *lpLive, int fdComm)
 {
     struct stat st;
-    return lpSnap->bOwnerProof && fstat(fdComm, &st) == 0 && st.st_uid != lpSnap->uidRoot;
+    return lpLive->bOwnerProof && fstat(fdComm, &st) == 0 && st.st_uid != lpLive->uidRoot;
 }
 
 // Appends to an array that grows as needed; FALSE when memory runs out.
@@ -67,9 +67,8 @@ static BOOL AppendPid(pid_t **lplpPids, size_t *lpcPids, size_t *lpcAlloc, pid_t
 // Every kernel thread is a child of kthreadd, PID 2 of the first PID
 // namespace: its list of children, read once, spares reading each one's stat
 // record. Without the list the walk is slower, not wrong.
-static void ListKernelThreads(LINUX_HANDLE *lpSnap)
+static void ListKernelThreads(LIVENESS *lpLive, int fdProc)
 {
-    int fdProc = dirfd(lpSnap->lpProcDir);
     STAT_INFO info;
     // In any other PID namespace, PID 2 is an ordinary process.
     if (!Proc_ReadStat(fdProc, "2/stat", &info) || (info.dwFlags & PF_KTHREAD) == 0)
@@ -105,44 +104,54 @@ static void ListKernelThreads(LINUX_HANDLE *lpSnap)
         return;
     }
     qsort(lpPids, cPids, sizeof(pid_t), ComparePids);
-    lpSnap->lpKernelPids = lpPids;
-    lpSnap->cKernelPids = cPids;
+    lpLive->lpKernelPids = lpPids;
+    lpLive->cKernelPids = cPids;
 }
 
-void Liveness_SetUp(LINUX_HANDLE *lpSnap)
+void Liveness_SetUp(LIVENESS *lpLive, int fdProc)
 {
-    ListKernelThreads(lpSnap);
+    ListKernelThreads(lpLive, fdProc);
     // Root may read any process's robust-futex list, and most processes are
     // root's, whose files show root as owner either way; anyone else is
     // refused the lists of other users, whose files do tell.
-    lpSnap->bOwnersFirst = geteuid() != 0;
+    lpLive->bOwnersFirst = geteuid() != 0;
     // The owner a process's files fall to is root of the first user
     // namespace, whatever namespace (nested or not) we are in: a sysctl file
     // shows how it looks here. Where it shows as the overflow owner, root
     // cannot be told from any unmapped user, and the proof is not used.
     struct stat st;
     if (stat("/proc/sys/kernel/pid_max", &st) == 0 && st.st_uid != OVERFLOW_UID) {
-        lpSnap->bOwnerProof = TRUE;
-        lpSnap->uidRoot = st.st_uid;
+        lpLive->bOwnerProof = TRUE;
+        lpLive->uidRoot = st.st_uid;
     }
 }
 
-BOOL Liveness_IsRunning(LINUX_HANDLE *lpSnap, int fdComm, pid_t pid, STAT_INFO *lpInfo)
+void Liveness_Restart(LIVENESS *lpLive)
+{
+    lpLive->iKernelNext = 0;
+}
+
+void Liveness_Free(LIVENESS *lpLive)
+{
+    free(lpLive->lpKernelPids);
+}
+
+BOOL Liveness_IsRunning(LIVENESS *lpLive, int fdProc, int fdComm, pid_t pid, STAT_INFO *lpInfo)
 {
     // Kernel threads have no memory of their own either, but never linger once ended.
-    if (IsKernelThread(lpSnap, pid))
+    if (IsKernelThread(lpLive, pid))
         return TRUE;
     // The proof more likely to settle it goes first.
-    if (lpSnap->bOwnersFirst) {
-        if (IsOwnedByUser(lpSnap, fdComm) || HasRobustList(pid))
+    if (lpLive->bOwnersFirst) {
+        if (IsOwnedByUser(lpLive, fdComm) || HasRobustList(pid))
             return TRUE;
-    } else if (HasRobustList(pid) || IsOwnedByUser(lpSnap, fdComm)) {
+    } else if (HasRobustList(pid) || IsOwnedByUser(lpLive, fdComm)) {
         return TRUE;
     }
 
     char szPath[64];
     Proc_FormatPid(szPath, "", pid, "/stat");
-    if (!Proc_ReadStat(dirfd(lpSnap->lpProcDir), szPath, lpInfo))
+    if (!Proc_ReadStat(fdProc, szPath, lpInfo))
         return FALSE;
     if (Proc_HasEnded(lpInfo)) {
         errno = ESRCH;

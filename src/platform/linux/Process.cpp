@@ -28,7 +28,7 @@
 
 // ERROR_SUCCESS while the handle's process runs; ERROR_INVALID_PARAMETER once
 // it has ended, also when its number now names another process.
-static DWORD CheckStillRuns(const LINUX_HANDLE *lpProc)
+static DWORD CheckStillRuns(const PROCESS_OBJECT *lpProc)
 {
     if (lpProc->fdPid >= 0) {
         // A pidfd turns readable once its process has ended.
@@ -54,7 +54,7 @@ static DWORD CheckStillRuns(const LINUX_HANDLE *lpProc)
 
 // Binds the handle to the process that has the number now: a pidfd, and
 // /proc/PID, which stays bound to the process it was opened for.
-static DWORD Bind(LINUX_HANDLE *lpProc)
+static DWORD Bind(PROCESS_OBJECT *lpProc)
 {
     int fd = (int)syscall(SYS_pidfd_open, lpProc->pid, 0);
     if (fd >= 0)
@@ -85,10 +85,12 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
-    LINUX_HANDLE *lpProc = Handle_Alloc(HANDLE_KIND_PROCESS);
+    PROCESS_OBJECT *lpProc = (PROCESS_OBJECT *)Handle_Alloc(sizeof(PROCESS_OBJECT), HANDLE_KIND_PROCESS);
     if (lpProc == NULL)
         return NULL;
     lpProc->pid = (pid_t)dwProcessId;
+    lpProc->fdPid = -1;
+    lpProc->fdProcDir = -1;
     // Linux checks the right to change the priority only when the change is
     // made: a refusal shows in SetPriorityClass, not here as on Windows.
     lpProc->dwAccess = dwDesiredAccess;
@@ -110,7 +112,7 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
     return lpProc;
 }
 
-void Process_Close(LINUX_HANDLE *lpProc)
+void Process_Close(PROCESS_OBJECT *lpProc)
 {
     if (lpProc->fdPid >= 0)
         close(lpProc->fdPid);
@@ -197,7 +199,7 @@ static DWORD SetEveryThread(DIR *lpTasks, const CLASS_SETTING *lpClass)
 
 BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass)
 {
-    LINUX_HANDLE *lpProc = Handle_Lookup(hProcess, HANDLE_KIND_PROCESS);
+    PROCESS_OBJECT *lpProc = (PROCESS_OBJECT *)Handle_Lookup(hProcess, HANDLE_KIND_PROCESS);
     if (lpProc == NULL)
         return FALSE;
     if ((lpProc->dwAccess & PROCESS_SET_INFORMATION) == 0) {

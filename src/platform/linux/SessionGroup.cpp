@@ -89,7 +89,7 @@ static DWORD WriteGroupNice(int fdProcDir, int nNice)
     return ErrorCode_FromProcErrno(nErrno);
 }
 
-DWORD SessionGroup_Set(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, int nNice)
+DWORD SessionGroup_Set(const PROCESS_OBJECT *lpProc, const STAT_INFO *lpInfo, int nNice)
 {
     GROUP group = {HasForeignInSession, lpInfo->dwSession, NULL, (pid_t)lpInfo->dwParent, -1};
     int nNow;

@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -16,6 +15,18 @@
 
 // ReadEntry's answer for a process the walk passes over: ended, hidden or unreadable.
 #define ENTRY_SKIPPED 0xFFFFFFFFu
+
+// The object of a snapshot handle.
+struct SNAPSHOT_OBJECT {
+    HANDLE_HEADER header;
+    // The open /proc, whose process IDs and names are read as the walk
+    // reaches them, and the last process ID the walk has taken up,
+    // delivered or passed over: the walk goes on above it.
+    DIR *lpProcDir;
+    pid_t pidLast;
+    pid_t pidOnly; // nonzero: the snapshot lists just this process
+    LIVENESS live;
+};
 
 // The last process the walk listed, so that OpenProcess can make sure that
 // its number still names that process. The tool's own second list after the
@@ -74,7 +85,7 @@ static DWORD EntryError(int nErrno)
 // Fills the entry for one listed process, whose number lpszPid spells as /proc
 // lists it: ERROR_SUCCESS, ENTRY_SKIPPED when it is passed over, or the
 // error that ends the walk.
-static DWORD ReadEntry(LINUX_HANDLE *lpSnap, pid_t pid, const char *lpszPid, LPPROCESSENTRY32 lppe)
+static DWORD ReadEntry(SNAPSHOT_OBJECT *lpSnap, pid_t pid, const char *lpszPid, LPPROCESSENTRY32 lppe)
 {
     int fdProc = dirfd(lpSnap->lpProcDir);
     char szPath[64];
@@ -91,7 +102,7 @@ static DWORD ReadEntry(LINUX_HANDLE *lpSnap, pid_t pid, const char *lpszPid, LPP
     STAT_INFO info;
     memset(&info, 0, sizeof(info));
     ssize_t cch = ReadComm(fd, szComm, sizeof(szComm));
-    BOOL bRunning = cch >= 0 && Liveness_IsRunning(lpSnap, fd, pid, &info);
+    BOOL bRunning = cch >= 0 && Liveness_IsRunning(&lpSnap->live, fdProc, fd, pid, &info);
     int nErrno = errno;
     close(fd);
     if (!bRunning)
@@ -143,7 +154,7 @@ DWORD Toolhelp_CheckListed(pid_t pid, int fdProcDir)
 
 HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
 {
-    LINUX_HANDLE *lpSnap = Handle_Alloc(HANDLE_KIND_SNAPSHOT);
+    SNAPSHOT_OBJECT *lpSnap = (SNAPSHOT_OBJECT *)Handle_Alloc(sizeof(SNAPSHOT_OBJECT), HANDLE_KIND_SNAPSHOT);
     if (lpSnap == NULL)
         return INVALID_HANDLE_VALUE;
     // Windows lists every process whatever the number; a caller that gives one
@@ -167,20 +178,20 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
         SetLastError(dwError);
         return INVALID_HANDLE_VALUE;
     }
-    Liveness_SetUp(lpSnap);
+    Liveness_SetUp(&lpSnap->live, dirfd(lpSnap->lpProcDir));
     return lpSnap;
 }
 
-void Toolhelp_Close(LINUX_HANDLE *lpSnap)
+void Toolhelp_Close(SNAPSHOT_OBJECT *lpSnap)
 {
     if (lpSnap->lpProcDir != NULL)
         closedir(lpSnap->lpProcDir);
-    free(lpSnap->lpKernelPids);
+    Liveness_Free(&lpSnap->live);
 }
 
 static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
 {
-    LINUX_HANDLE *lpSnap = Handle_Lookup(hSnapshot, HANDLE_KIND_SNAPSHOT);
+    SNAPSHOT_OBJECT *lpSnap = (SNAPSHOT_OBJECT *)Handle_Lookup(hSnapshot, HANDLE_KIND_SNAPSHOT);
     if (lpSnap == NULL)
         return FALSE;
     if (lppe == NULL) {
@@ -198,7 +209,7 @@ static BOOL NextEntry(HANDLE hSnapshot, LPPROCESSENTRY32 lppe, BOOL bFirst)
     if (bFirst) {
         rewinddir(lpSnap->lpProcDir);
         lpSnap->pidLast = 0;
-        lpSnap->iKernelNext = 0;
+        Liveness_Restart(&lpSnap->live);
     }
     if (lpSnap->pidOnly != 0) {
         DWORD dwError = ERROR_NO_MORE_FILES;

@@ -80,7 +80,7 @@ static BOOL HasForeignInUnit(const GROUP *lpGroup, GROUP_RULE *lpRule)
 
 // Every process of the cgroup's tree is the target's own, also those started
 // while it was read.
-static BOOL IsUnitOwn(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup)
+static BOOL IsUnitOwn(const PROCESS_OBJECT *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup)
 {
     char szPath[1100];
     snprintf(szPath, sizeof(szPath), "/sys/fs/cgroup%s", lpszCgroup);
@@ -131,7 +131,7 @@ static BOOL ReadUnit(MANAGER *lpMgr, const char *lpszCgroup, char *lpszObject, s
     return bFound;
 }
 
-void UnitWeight_Set(const LINUX_HANDLE *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup,
+void UnitWeight_Set(const PROCESS_OBJECT *lpProc, const STAT_INFO *lpInfo, const char *lpszCgroup,
                     const CLASS_SETTING *lpClass)
 {
     SD_BUS bus;
