@@ -1,5 +1,6 @@
 // tolv_probe NAME: walks to the first process named NAME and prints its
-// number (or "end" and the walk's error); after a line on stdin opens it and
+// number (or "end" and the walk's error); after a line on stdin walks another
+// list to its first entry, opens the process the first walk found, and
 // prints 0 or the error. Exit code 1: a bad entry record was not refused, or
 // the first call did not start the walk over.
 #include <stdio.h>
@@ -26,9 +27,13 @@ int main(int, char **argv)
         printf("end %u\n", GetLastError());
         return CloseHandle(hSnapshot) ? 0 : 1;
     }
-    printf("%u\n", pe.th32ProcessID);
+    DWORD dwFound = pe.th32ProcessID;
+    printf("%u\n", dwFound);
     getchar();
-    HANDLE hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, pe.th32ProcessID);
+    // The open checks the number against what the first walk listed, whatever other walks listed since.
+    HANDLE hOther = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (!Process32First(hOther, &pe) || !CloseHandle(hOther)) return 1;
+    HANDLE hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, dwFound);
     printf("%u\n", hProcess != NULL ? 0 : GetLastError());
     if (hProcess != NULL) CloseHandle(hProcess);
     // The first call starts the walk over.

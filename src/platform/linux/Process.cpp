@@ -101,7 +101,7 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
     // still run after that was read, so that what was read was its own.
     DWORD dwError = Bind(lpProc);
     if (dwError == ERROR_SUCCESS)
-        dwError = Toolhelp_CheckListed(lpProc->pid, lpProc->fdProcDir);
+        dwError = Toolhelp_CheckNotReplaced(lpProc->pid, lpProc->fdProcDir);
     if (dwError == ERROR_SUCCESS)
         dwError = CheckStillRuns(lpProc);
     if (dwError != ERROR_SUCCESS) {

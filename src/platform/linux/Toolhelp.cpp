@@ -16,9 +16,22 @@
 // ReadEntry's answer for a process the walk passes over: ended, hidden or unreadable.
 #define ENTRY_SKIPPED 0xFFFFFFFFu
 
+// The last process a walk listed, so that OpenProcess can make sure that its
+// number still names that process. The tool's own second list after the
+// open (IsStillListed) cannot stand in for this: it asks by number and name
+// only, while a number reused under the same name between the walk and the
+// open is told apart here by its start time, once the handle holds it.
+struct LISTED_PROCESS {
+    pid_t pid; // 0 until the walk lists one
+    char szName[MAX_PATH];
+    BOOL bHasStart; // the start time is known where the stat record was read
+    unsigned long long ullStart;
+};
+
 // The object of a snapshot handle.
 struct SNAPSHOT_OBJECT {
     HANDLE_HEADER header;
+    SNAPSHOT_OBJECT *lpNextOpen; // the next of the snapshots not yet closed
     // The open /proc, whose process IDs and names are read as the walk
     // reaches them, and the last process ID the walk has taken up,
     // delivered or passed over: the walk goes on above it.
@@ -26,19 +39,12 @@ struct SNAPSHOT_OBJECT {
     pid_t pidLast;
     pid_t pidOnly; // nonzero: the snapshot lists just this process
     LIVENESS live;
+    LISTED_PROCESS listed; // this walk's own: another walk meanwhile does not change it
 };
 
-// The last process the walk listed, so that OpenProcess can make sure that
-// its number still names that process. The tool's own second list after the
-// open (IsStillListed) cannot stand in for this: it asks by number and name
-// only, while a number reused under the same name between the walk and the
-// open is told apart here by its start time, once the handle holds it.
-static struct {
-    pid_t pid;
-    char szName[MAX_PATH];
-    BOOL bHasStart; // the start time is known where the stat record was read
-    unsigned long long ullStart;
-} Listed;
+// The snapshots not yet closed, the newest first, whose listings OpenProcess
+// checks; a closed one's goes with it. One thread walks and opens.
+static SNAPSHOT_OBJECT *lpOpenSnapshots;
 
 // ERROR_SUCCESS where /proc is of this process's own PID namespace, whose
 // numbers name the same processes here.
@@ -119,17 +125,18 @@ static DWORD ReadEntry(SNAPSHOT_OBJECT *lpSnap, pid_t pid, const char *lpszPid, 
     DWORD dwError = ExeName_FromComm(fdProc, pid, szComm, (size_t)cch, lppe->szExeFile);
     if (dwError != ERROR_SUCCESS)
         return dwError;
-    Listed.pid = pid;
-    strcpy(Listed.szName, lppe->szExeFile); // it fits: the same size
-    Listed.bHasStart = info.chState != 0;
-    Listed.ullStart = info.ullStart;
+    lpSnap->listed.pid = pid;
+    strcpy(lpSnap->listed.szName, lppe->szExeFile); // it fits: the same size
+    lpSnap->listed.bHasStart = info.chState != 0;
+    lpSnap->listed.ullStart = info.ullStart;
     return ERROR_SUCCESS;
 }
 
-DWORD Toolhelp_CheckListed(pid_t pid, int fdProcDir)
+// ERROR_SUCCESS when the process bound to fdProcDir is the one listed: the
+// same name, and the same start time where the walk read it; else
+// ERROR_INVALID_PARAMETER, or the code of an error.
+static DWORD VerifyListed(const LISTED_PROCESS *lpListed, int fdProcDir)
 {
-    if (pid != Listed.pid)
-        return ERROR_SUCCESS;
     char szComm[256];
     char szName[MAX_PATH];
     int fd = openat(fdProcDir, "comm", O_RDONLY | O_CLOEXEC);
@@ -142,13 +149,23 @@ DWORD Toolhelp_CheckListed(pid_t pid, int fdProcDir)
     DWORD dwError = ExeName_FromComm(fdProcDir, 0, szComm, (size_t)cch, szName);
     if (dwError != ERROR_SUCCESS)
         return dwError;
-    if (strcmp(szName, Listed.szName) != 0)
+    if (strcmp(szName, lpListed->szName) != 0)
         return ERROR_INVALID_PARAMETER;
     STAT_INFO info;
-    if (Listed.bHasStart && !Proc_ReadStat(fdProcDir, "stat", &info))
+    if (lpListed->bHasStart && !Proc_ReadStat(fdProcDir, "stat", &info))
         return ErrorCode_FromProcErrno(errno);
-    if (Listed.bHasStart && info.ullStart != Listed.ullStart)
+    if (lpListed->bHasStart && info.ullStart != lpListed->ullStart)
         return ERROR_INVALID_PARAMETER;
+    return ERROR_SUCCESS;
+}
+
+DWORD Toolhelp_CheckNotReplaced(pid_t pid, int fdProcDir)
+{
+    for (const SNAPSHOT_OBJECT *lpSnap = lpOpenSnapshots; lpSnap != NULL; lpSnap = lpSnap->lpNextOpen) {
+        DWORD dwError = lpSnap->listed.pid == pid ? VerifyListed(&lpSnap->listed, fdProcDir) : ERROR_SUCCESS;
+        if (dwError != ERROR_SUCCESS)
+            return dwError;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -157,6 +174,8 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
     SNAPSHOT_OBJECT *lpSnap = (SNAPSHOT_OBJECT *)Handle_Alloc(sizeof(SNAPSHOT_OBJECT), HANDLE_KIND_SNAPSHOT);
     if (lpSnap == NULL)
         return INVALID_HANDLE_VALUE;
+    lpSnap->lpNextOpen = lpOpenSnapshots;
+    lpOpenSnapshots = lpSnap;
     // Windows lists every process whatever the number; a caller that gives one
     // looks for it in the list either way, and here need not wait for a walk
     // of all the processes before it.
@@ -184,6 +203,10 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD dwFlags, DWORD th32ProcessID)
 
 void Toolhelp_Close(SNAPSHOT_OBJECT *lpSnap)
 {
+    SNAPSHOT_OBJECT **lplpLink = &lpOpenSnapshots;
+    while (*lplpLink != lpSnap)
+        lplpLink = &(*lplpLink)->lpNextOpen;
+    *lplpLink = lpSnap->lpNextOpen;
     if (lpSnap->lpProcDir != NULL)
         closedir(lpSnap->lpProcDir);
     Liveness_Free(&lpSnap->live);

@@ -8,9 +8,10 @@
 // The object of a snapshot handle, whose fields Toolhelp.cpp alone knows.
 struct SNAPSHOT_OBJECT;
 
-// For OpenProcess: ERROR_SUCCESS when the process bound to fdProcDir is the
-// one the walk last listed under its number, or was not listed; else
-// ERROR_INVALID_PARAMETER, or the code of an error.
-DWORD Toolhelp_CheckListed(pid_t pid, int fdProcDir);
+// For OpenProcess: ERROR_INVALID_PARAMETER when a snapshot not yet closed
+// last listed the number pid for another process than the one bound to
+// fdProcDir, the code of an error that left that unknown, else
+// ERROR_SUCCESS (also for a number no open snapshot last listed).
+DWORD Toolhelp_CheckNotReplaced(pid_t pid, int fdProcDir);
 // For CloseHandle: releases what a snapshot holds.
 void Toolhelp_Close(SNAPSHOT_OBJECT *lpSnap);
