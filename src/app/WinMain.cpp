@@ -71,8 +71,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     // usage notice the change is made all the same.
     if (RunState.dwPriorityClass != 0) {
         DWORD dwError = 0;
-        if (!SetPriorityByExeName(RunState.lpModuleName, RunState.dwPriorityClass, &dwError) &&
-            RunState.hProcess != NULL)
+        BOOL bSet = SetPriorityByExeName(RunState.lpModuleName, RunState.dwPriorityClass, &dwError);
+        // A refusal, not a process missing: hProcess marks that one was
+        // opened (its handle is closed by now, and never used here).
+        if (!bSet && RunState.hProcess != NULL)
             ShowFailure(dwError);
     }
 

@@ -80,6 +80,7 @@ BOOL SetPriorityByExeName(LPCSTR lpszModule, DWORD dwPriorityClass, DWORD *lpdwE
         CopyLower(szTarget, lpszModule);
 
     BOOL bResult = FALSE;
+    HANDLE hProcess = NULL;
     RunState.hProcess = NULL;
     // A first match that ended before the second list could confirm it gives
     // way to the next first match, a few times only: the processes of a name
@@ -91,20 +92,23 @@ BOOL SetPriorityByExeName(LPCSTR lpszModule, DWORD dwPriorityClass, DWORD *lpdwE
         PROCESSENTRY32 pe;
         // Only the first match counts, even when it does not open.
         if (bNameFits && FindInSnapshot(hSnapshot, szTarget, NULL, &pe))
-            RunState.hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, pe.th32ProcessID);
+            hProcess = OpenProcess(PROCESS_SET_INFORMATION, FALSE, pe.th32ProcessID);
         CloseHandle(hSnapshot);
-        if (RunState.hProcess == NULL || IsStillListed(szTarget, pe.th32ProcessID))
+        if (hProcess == NULL || IsStillListed(szTarget, pe.th32ProcessID))
             break;
-        CloseHandle(RunState.hProcess);
-        RunState.hProcess = NULL;
+        CloseHandle(hProcess);
+        hProcess = NULL;
     }
 
-    if (RunState.hProcess != NULL) {
-        bResult = SetPriorityClass(RunState.hProcess, dwPriorityClass);
+    // The handle is this call's own, closed before it returns; the field only
+    // marks for the caller that a process was opened, and stays so after the
+    // close.
+    RunState.hProcess = hProcess;
+    if (hProcess != NULL) {
+        bResult = SetPriorityClass(hProcess, dwPriorityClass);
         if (lpdwError != NULL)
             *lpdwError = GetLastError();
-        // The field stays set: it tells the caller that a process was opened.
-        CloseHandle(RunState.hProcess);
+        CloseHandle(hProcess);
     } else if (lpdwError != NULL) {
         *lpdwError = ERROR_INVALID_DATA;
     }
