@@ -373,15 +373,16 @@ def completion():
     source = os.path.dirname(__file__) + "/../../src/platform/linux/tolv.bash-completion"
     source = os.environ.get("TOLV_COMPLETION", source)  # the installed one, as autopkgtest has it
     os.environ["COMPLETION"] = shutil.copy(source, DIR)  # where other users can read it
-    named = [start(comm) for comm in ("j$(>pwnA)", "k'$(>pwnB)'x", "w'x y", "v\n$(>pwnC)", "NULL")]
+    named = [start(comm) for comm in ("j$(>pwnA)!`\\'\x01", "k'$(>pwnB)'!\x01", "w'x y",
+                                      "v\n$(>pwnC)", "u$(>pwnD)'", "NULL")]
     empty = start("", prefix=(sys.executable, "-c", 'import ctypes, signal; ctypes.CDLL(None)'
                               '.prctl(15, b""); print("ready", flush=True); signal.pause()'))
     stem = name("sp ace", 20)  # argv[0]'s 4,096 bytes, taken before the exe's name:
     first = start(stem[:15] + "-exe", argv0=stem.ljust(4096, "y") + "/past")
-    typed = ('"j', "'j", "'k", "k", '"w', "$'v", stem[:2], "NU", "nu")
-    keys = "".join(f"{TOLV} {word}\t\x14" for word in typed)  # Tab, then Ctrl-T runs the line
-    setup = ('source /usr/share/bash-completion/bash_completion; source "$COMPLETION"; '
-             'bind -x \'"\\C-t": eval "$READLINE_LINE IDLE"; READLINE_LINE=\'\n')
+    typed = ('"j', "'k", "'w'\"'\"'x", "$'v", "u", stem[:2], "NU", "nu")  # each reaches one process
+    keys = "".join(f"{TOLV} {word}\t\x14" for word in typed)  # Tab; Ctrl-T runs it as Enter would
+    setup = ('source /usr/share/bash-completion/bash_completion; source "$COMPLETION"; bind -x '
+             '\'"\\C-t": eval "$(history -p "$READLINE_LINE") IDLE"; READLINE_LINE=\'\n')
     subprocess.run(["script", "-qec", "INPUTRC=/dev/null HISTFILE= bash --norc -i", "/dev/null"],
                    cwd=DIR, input=(setup + keys + "exit\n").encode(), timeout=60)
     eq("no name offered runs what it holds", list(pathlib.Path(DIR).glob("pwn*")), [])
@@ -391,8 +392,7 @@ def completion():
     [start(name("exe", 20), argv0="other") for _ in range(30)]
     os.remove(os.path.join(DIR, name("exe", 20)))  # 30 links to read, each ending " (deleted)"
     eq("a deleted exe is offered once", offers(name("exe")), [name("exe", 20)])
-    [word] = offers(stem[:2])
-    eq("after the name the priority words are offered", sorted(offers(word, "")),
+    eq("after the name the priority words are offered", sorted(offers("tar", "")),
        sorted([cls for cls, _ in CLASSES] + ["HIGHEST"]))
 
 
