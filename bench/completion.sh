@@ -52,7 +52,8 @@ printf '#include <unistd.h>\nint main(void) { for (;;) pause(); }\n' | cc -O2 -x
 
 # start_space LENGTH VAR: starts a namespace of N pausers whose three
 # arguments are LENGTH bytes each; sets VAR to the process id, outside it,
-# of its first process.
+# of its first process. Errors go to a file, shown if the namespace fails
+# to start, so that unshare's complaint when it is killed at the end is not.
 start_space() {
     local length=$1 out=$work/ready.$1
     unshare --pid --fork --kill-child --mount-proc bash -c '
@@ -65,14 +66,18 @@ start_space() {
             sleep 0.1
         done
         echo ready
-        wait' sh "$n" "$length" "$pauser" >"$out" &
+        wait' sh "$n" "$length" "$pauser" >"$out" 2>"$out.err" &
     printf -v "$2" ''
     until [ -n "${!2}" ]; do
         sleep 0.1
+        kill -0 "$!" 2>/dev/null || { cat "$out.err" >&2; exit 1; }
         read -r "$2" <"/proc/$!/task/$!/children" || true
     done
     spaces+=("${!2}")
-    until grep -q ready "$out" 2>/dev/null; do sleep 0.1; done
+    until grep -q ready "$out"; do
+        kill -0 "$!" 2>/dev/null || { cat "$out.err" >&2; exit 1; }
+        sleep 0.1
+    done
 }
 
 start_space 131071 long
