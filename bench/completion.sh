@@ -54,6 +54,7 @@ printf '#include <unistd.h>\nint main(void) { for (;;) pause(); }\n' | cc -O2 -x
 # arguments are LENGTH bytes each; sets VAR to the process id, outside it,
 # of its first process. Errors go to a file, shown if the namespace fails
 # to start, so that unshare's complaint when it is killed at the end is not.
+# shellcheck disable=SC2016 # run in the namespace, with its own arguments
 start_space() {
     local length=$1 out=$work/ready.$1
     unshare --pid --fork --kill-child --mount-proc bash -c '
@@ -85,6 +86,7 @@ start_space 8 short
 
 # One Tab in the namespace of process PID with the completion FILE: its wall
 # and CPU times in ms.
+# shellcheck disable=SC2016 # run in the namespace, with its own arguments
 tab() {
     nsenter -t "$1" -p -m -- bash --norc -c '
         [ ! -f /usr/share/bash-completion/bash_completion ] || source /usr/share/bash-completion/bash_completion
