@@ -51,12 +51,10 @@ for i in range(struct.unpack_from("<H", group, 4)[0]):
 check("MAINICON images", icons, [(s, s, 0, 8, i + 1, s, 8) for i, s in enumerate([64, 48, 16, 32])])
 
 v = pe.VS_FIXEDFILEINFO[0]
-check("fixed versions", (v.FileVersionMS, v.FileVersionLS, v.ProductVersionMS, v.ProductVersionLS),
-      (major << 16 | minor, patch << 16) * 2)
+check("fixed versions", (v.FileVersionMS, v.FileVersionLS, v.ProductVersionMS, v.ProductVersionLS), (major << 16 | minor, patch << 16) * 2)
 strings = {k.decode(): s.decode() for info in pe.FileInfo[0] for table in getattr(info, "StringTable", [])
            for k, s in table.entries.items()}
-check("version strings", (strings.get("FileVersion"), strings.get("ProductVersion")),
-      (f"{major}.{minor}.{patch}.0", f"{major}.{minor}"))
+check("version strings", (strings.get("FileVersion"), strings.get("ProductVersion")), (f"{major}.{minor}.{patch}.0", f"{major}.{minor}"))
 # The manifest as the build configured it from res/tolv.manifest.in, well-formed, for x86 throughout.
 with open(os.path.join(os.path.dirname(exe), "res", "tolv.manifest"), "rb") as f:
     check("manifest", res.get((24, "1", 0x411)), f.read())
