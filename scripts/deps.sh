@@ -226,7 +226,7 @@ TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-dev clang-format valgrind strace procps util-linux mount python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
     git dpkg-dev mmdebstrap lintian blhc devscripts groff man-db unzip locales bash-completion
-    qemu-system-x86 cpio zstd gzip)
+    qemu-system-x86 cpio zstd gzip g++-i686-linux-gnu)
 
 # The Wine tests run the exe in the code pages these give: 932, 936, 949 and UTF-8 (65001, as Wine
 # gives for hi_IN); and 932 where file names are KOI8-R, whose Cyrillic takes one byte to 932's two,

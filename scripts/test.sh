@@ -21,6 +21,9 @@ cmake --preset win32
 cmake --build --preset win32
 cmake --preset win64
 cmake --build --preset win64
+# The Linux port for 32-bit x86, whose tests the VM boot runs.
+cmake --preset i386
+cmake --build --preset i386
 cmake --preset native -DTOLV_WINE_I386="$wine_i386"
 cmake --build --preset native
 # The packages too, the .deb through its source package: the pkg tests check what it built.

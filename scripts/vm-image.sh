@@ -5,10 +5,10 @@
 # with a user `user` (uid 1000, no password). One image of each release serves every boot of
 # tests/vm/run.sh, so a cold run makes it once: beside the usual packages, what the Wine guest needs
 # (tests/wine/guest.sh, with the test locales made) and what the Linux cases and autopkgtest need
-# (tests/vm/linux.sh). Wine adds no unit, so the system stays a stock one. Both are kept in a cache
-# named by the release, this script's version and the package list, and fetched under an apt
-# configuration of their own, so the host stays as it is. Making them needs root (mmdebstrap's root
-# mode, the archive's owners).
+# (tests/vm/linux.sh), the port built for 32-bit x86 among them. Neither Wine nor i386 adds a unit, so
+# the system stays a stock one. Both are kept in a cache named by the release, this script's version
+# and the package list, and fetched under an apt configuration of their own, so the host stays as it
+# is. Making them needs root (mmdebstrap's root mode, the archive's owners).
 set -e
 . "$(dirname "$0")/deps.sh"
 release=${1:-}
@@ -25,6 +25,8 @@ if [ "$(. /etc/os-release && echo "$VERSION_ID")" = "$release" ] && dpkg-query -
     wine=wine64=$(dpkg-query -W -f='${Version}' wine64)
 fi
 packages+=",$wine,binutils,locales,python3,strace,valgrind,bash-completion,mount,autopkgtest,dpkg-dev,g++"
+# What the port built for 32-bit x86 needs, from the release's i386 architecture beside amd64.
+packages+=",libc6:i386,libgcc-s1:i386,libstdc++6:i386,libasan8:i386,libubsan1:i386"
 # The locales made, as localedef names them (LANGUAGE_TERRITORY alone is UTF-8), are part of the key.
 locales=''
 for l in "${TOLV_TEST_LOCALES[@]}"; do
@@ -50,7 +52,7 @@ if [ ! -f "$cache/initrd.cpio.zst" ]; then
     chmod 755 "$tmp"
     echo "Fetching Debian $release's root file system and cloud kernel from $mirror into $cache" >&2
     # No documentation, manual pages or locales: they only make the archive larger.
-    tolv_run_apart mmdebstrap --quiet --variant=minbase --include="$packages" \
+    tolv_run_apart mmdebstrap --quiet --variant=minbase --architectures=amd64,i386 --include="$packages" \
         --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
         --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-exclude=/usr/share/info/*' \
         --customize-hook='chroot "$1" useradd -m -u 1000 -s /bin/bash user' \

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Run as root by run.sh's unit in a booted Debian 12 or 13: the unit tables and the Linux cases as
 # CTest runs them, from this service, then once more from a root login's session scope (runuser -l);
-# then, from the service, debian/tests on the .deb that scripts/package.sh built, and cases.sh.
+# then, from the service, the same with the port built for 32-bit x86, debian/tests on the .deb that
+# scripts/package.sh built, and cases.sh.
 # cases.env names the cases, and the source folder whose tests/usage.txt the unit tables read.
 . /opt/tolv/cases.env
 place=${1:-service}
@@ -9,7 +10,6 @@ cd /opt/tolv
 export TOLV_COMPLETION=/opt/tolv/tolv.bash-completion
 mkdir -p "$source"
 ln -sfn /opt/tolv/tests "$source/tests"
-tools="$PWD/tolv $PWD/tolv_asan $PWD/tolv_target $PWD/tolv_probe"
 # run NAME COMMAND...: the case's line, the rules it did not check here, its output if it failed.
 run() {
     name=$1
@@ -21,13 +21,19 @@ run() {
     echo "case $place.$name: FAIL (exit $status)"
     sed 's/^/note   /' out
 }
-run unit ./tolv_unit
-run asan ./tolv_unit_asan
-for case in $cases; do
-    run "$case" timeout 900 unshare --pid --fork --kill-child --mount-proc setsid python3 \
-        tests/linux/test_linux.py $tools "$case"
-done
+# all PREFIX DIR: the unit tables and the Linux cases of the build in DIR, each named PREFIX and its own name.
+all() {
+    run "${1}unit" "$2/tolv_unit"
+    run "${1}asan" "$2/tolv_unit_asan"
+    for case in $cases; do
+        run "$1$case" timeout 900 unshare --pid --fork --kill-child --mount-proc setsid python3 \
+            tests/linux/test_linux.py "$2/tolv" "$2/tolv_asan" "$2/tolv_target" "$2/tolv_probe" "$case"
+    done
+}
+all "" "$PWD"
 [ "$place" = login ] && exit
+# The port built for 32-bit x86 (bin), on the system's i386 libraries: the multiarch case.
+all i386. "$PWD/bin"
 runuser -l root -c "sh /opt/tolv/run login"
 run autopkgtest autopkgtest /opt/tolv/deb/tolvenar_*.dsc /opt/tolv/deb/tolvenar_*.deb -- null
 sh /opt/tolv/cases.sh
