@@ -25,8 +25,9 @@ if [ "$(. /etc/os-release && echo "$VERSION_ID")" = "$release" ] && dpkg-query -
     wine=wine64=$(dpkg-query -W -f='${Version}' wine64)
 fi
 packages+=",$wine,binutils,locales,python3,strace,valgrind,bash-completion,mount,autopkgtest,dpkg-dev,g++"
-# What the port built for 32-bit x86 needs, from the release's i386 architecture beside amd64.
-packages+=",libc6:i386,libgcc-s1:i386,libstdc++6:i386,libasan8:i386,libubsan1:i386"
+# What the port built for 32-bit x86 needs, from the release's i386 architecture beside amd64
+# (valgrind, which the sanitizers case runs it under, needs the C library's symbols).
+packages+=",libc6:i386,libc6-dbg:i386,libgcc-s1:i386,libstdc++6:i386,libasan8:i386,libubsan1:i386"
 # The locales made, as localedef names them (LANGUAGE_TERRITORY alone is UTF-8), are part of the key.
 locales=''
 for l in "${TOLV_TEST_LOCALES[@]}"; do
