@@ -32,6 +32,31 @@ tolv_run_apart() {
     return $status
 }
 
+# Runs COMMAND as tolv_run_apart does, in a user namespace of its own too, where every user and
+# group ID is itself and the kernel runs arm64 programs through qemu-user: a binfmt_misc of that
+# namespace's own (Linux 6.7 and later), so the host's stays as it is. mmdebstrap makes an arm64
+# root there, running its packages' scripts.
+tolv_run_arm64() {
+    local status=0 qemu
+    qemu=$(command -v qemu-aarch64-static || command -v qemu-aarch64) && ! readelf -l "$qemu" | grep -q INTERP ||
+        { echo "tolv_run_arm64: no static qemu-aarch64 (package qemu-user-static)" >&2 && return 1; }
+    # shellcheck disable=SC2016 # run in the namespace, once its IDs are mapped
+    unshare --user --mount --pid --fork --kill-child --propagation private bash -c '
+        until grep -q . /proc/self/uid_map; do sleep 0.05; done
+        mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+        magic="\x7f\x45\x4c\x46\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00"
+        mask="\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff"
+        printf %s ":aarch64:M::$magic:$mask:$0:F" >/proc/sys/fs/binfmt_misc/register
+        exec "$@"' "$qemu" "$@" &
+    tolv_apart=$!
+    while [ "$(readlink "/proc/$tolv_apart/ns/user")" = "$(readlink /proc/self/ns/user)" ]; do sleep 0.05; done
+    echo "0 0 4294967295" >"/proc/$tolv_apart/uid_map" && echo "0 0 4294967295" >"/proc/$tolv_apart/gid_map" ||
+        { tolv_stop_apart && return 1; }
+    wait "$tolv_apart" || status=$?
+    tolv_apart=
+    return $status
+}
+
 # Ends what tolv_run_apart started, if it still runs, and waits until every process of it has gone.
 tolv_stop_apart() {
     [ -n "${tolv_apart:-}" ] || return 0
@@ -220,13 +245,16 @@ TOLV_PACKAGE_PACKAGES=(cmake ninja-build g++-mingw-w64-i686 python3 git dpkg-dev
 # runtimes, valgrind, what the integration tests call (bash-completion
 # loads the completion there), and the tools
 # that build and check the packages (lintian, blhc, devscripts' hardening-check),
-# and qemu with what makes the Debian images that the VM tests boot. Each name
+# and qemu with what makes the Debian images that the VM tests boot (an arm64 one
+# too: qemu-user runs its packages' scripts), the cross compilers of the ports
+# they test. Each name
 # is one that Debian 12 and 13 both have (libclang-rt-dev is clang's own version).
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-dev clang-format valgrind strace procps util-linux mount python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
     git dpkg-dev mmdebstrap lintian blhc devscripts groff man-db unzip locales bash-completion
-    qemu-system-x86 cpio zstd gzip g++-i686-linux-gnu)
+    qemu-system-x86 cpio zstd gzip g++-i686-linux-gnu
+    qemu-system-arm qemu-user-static arch-test g++-aarch64-linux-gnu)
 
 # The Wine tests run the exe in the code pages these give: 932, 936, 949 and UTF-8 (65001, as Wine
 # gives for hi_IN); and 932 where file names are KOI8-R, whose Cyrillic takes one byte to 932's two,

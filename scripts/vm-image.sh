@@ -1,41 +1,50 @@
 #!/usr/bin/env bash
-# vm-image.sh RELEASE: prints two lines, the kernel and the initramfs of a stock Debian RELEASE (12 or
-# 13) that boots in qemu with rdinit=/lib/systemd/systemd, its whole root file system in the initramfs
-# (no disk). The kernel is taken out of Debian's cloud kernel package; the root is made by mmdebstrap,
-# with a user `user` (uid 1000, no password). One image of each release serves every boot of
-# tests/vm/run.sh, so a cold run makes it once: beside the usual packages, what the Wine guest needs
-# (tests/wine/guest.sh, with the test locales made) and what the Linux cases and autopkgtest need
-# (tests/vm/linux.sh), the port built for 32-bit x86 among them. Neither Wine nor i386 adds a unit, so
-# the system stays a stock one. Both are kept in a cache named by the release, this script's version
-# and the package list, and fetched under an apt configuration of their own, so the host stays as it
-# is. Making them needs root (mmdebstrap's root mode, the archive's owners).
+# vm-image.sh RELEASE [ARCH]: prints two lines, the kernel and the initramfs of a stock Debian RELEASE
+# (12 or 13) of ARCH (amd64, or arm64 for 13) that boots in qemu with rdinit=/lib/systemd/systemd, its
+# whole root file system in the initramfs (no disk). The kernel is taken out of Debian's cloud kernel
+# package; the root is made by mmdebstrap, with a user `user` (uid 1000, no password). One image of
+# each release and architecture serves every boot of tests/vm/run.sh, so a cold run makes it once:
+# beside the usual packages, what the Linux cases and autopkgtest need (tests/vm/linux.sh), and in
+# amd64's what the Wine guest needs (tests/wine/guest.sh, with the test locales made) and the port
+# built for 32-bit x86. Neither Wine nor i386 adds a unit, so the system stays a stock one. Each is
+# kept in a cache named by the release, the architecture, this script's version and the package
+# list, and fetched under an apt configuration of its own, so the host stays as it is. Making them
+# needs root (mmdebstrap's root mode, the archive's owners); arm64's, qemu-user and Linux 6.7 or later
+# (tolv_run_arm64).
 set -e
 . "$(dirname "$0")/deps.sh"
-release=${1:-}
-case $release in
-12) suite=bookworm ;;
-13) suite=trixie ;;
-*) echo "usage: vm-image.sh 12|13" >&2 && exit 2 ;;
+release=${1:-} arch=${2:-amd64}
+case $release-$arch in
+12-amd64) suite=bookworm ;;
+13-amd64 | 13-arm64) suite=trixie ;;
+*) echo "usage: vm-image.sh 12|13 [amd64|arm64 (13 only)]" >&2 && exit 2 ;;
 esac
 version=1
 packages="systemd,systemd-sysv,dbus,dbus-user-session,libpam-systemd,libsystemd0,polkitd,procps,util-linux"
-# In this machine's release, the Wine of the i386 DLLs that the Wine guest is given.
-wine=wine64
-if [ "$(. /etc/os-release && echo "$VERSION_ID")" = "$release" ] && dpkg-query -W wine64 >/dev/null 2>&1; then
-    wine=wine64=$(dpkg-query -W -f='${Version}' wine64)
-fi
-packages+=",$wine,binutils,locales,python3,strace,valgrind,bash-completion,mount,autopkgtest,dpkg-dev,g++"
-# What the port built for 32-bit x86 needs, from the release's i386 architecture beside amd64
-# (valgrind, which the sanitizers case runs it under, needs the C library's symbols).
-packages+=",libc6:i386,libc6-dbg:i386,libgcc-s1:i386,libstdc++6:i386,libasan8:i386,libubsan1:i386"
-# The locales made, as localedef names them (LANGUAGE_TERRITORY alone is UTF-8), are part of the key.
+tools=",python3,strace,valgrind,bash-completion,mount,autopkgtest,dpkg-dev,g++"
 locales=''
-for l in "${TOLV_TEST_LOCALES[@]}"; do
-    [[ $l == *.* ]] || l+=.UTF-8
-    locales+=" $l"
-done
+if [ "$arch" = amd64 ]; then
+    # In this machine's release, the Wine of the i386 DLLs that the Wine guest is given.
+    wine=wine64
+    if [ "$(. /etc/os-release && echo "$VERSION_ID")" = "$release" ] && dpkg-query -W wine64 >/dev/null 2>&1; then
+        wine=wine64=$(dpkg-query -W -f='${Version}' wine64)
+    fi
+    packages+=",$wine,binutils,locales$tools"
+    # What the port built for 32-bit x86 needs, from the release's i386 architecture beside amd64
+    # (valgrind, which the sanitizers case runs it under, needs the C library's symbols).
+    packages+=",libc6:i386,libc6-dbg:i386,libgcc-s1:i386,libstdc++6:i386,libasan8:i386,libubsan1:i386"
+    # The locales made, as localedef names them (LANGUAGE_TERRITORY alone is UTF-8), are part of the key.
+    for l in "${TOLV_TEST_LOCALES[@]}"; do
+        [[ $l == *.* ]] || l+=.UTF-8
+        locales+=" $l"
+    done
+    name=vm-debian$release architectures=amd64,i386 make=tolv_run_apart
+else
+    packages+=$tools
+    name=vm-debian$release-$arch architectures=$arch make=tolv_run_arm64
+fi
 key=$(printf '%s %s%s' "$version" "$packages" "$locales" | sha256sum | cut -c1-12)
-cache=$TOLV_CACHE_DIR/vm-debian$release-$key
+cache=$TOLV_CACHE_DIR/$name-$key
 tolv_use_cache
 # One run makes the image; another that shares the cache waits, then finds it made.
 exec {lock}>"$cache.lock"
@@ -51,9 +60,9 @@ if [ ! -f "$cache/initrd.cpio.zst" ]; then
     tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "$tmp"'
     tolv_cache_temp tmp vm-tmp
     chmod 755 "$tmp"
-    echo "Fetching Debian $release's root file system and cloud kernel from $mirror into $cache" >&2
+    echo "Fetching Debian $release's $arch root file system and cloud kernel from $mirror into $cache" >&2
     # No documentation, manual pages or locales: they only make the archive larger.
-    tolv_run_apart mmdebstrap --quiet --variant=minbase --architectures=amd64,i386 --include="$packages" \
+    $make mmdebstrap --quiet --variant=minbase --architectures="$architectures" --include="$packages" \
         --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
         --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-exclude=/usr/share/info/*' \
         --customize-hook='chroot "$1" useradd -m -u 1000 -s /bin/bash user' \
@@ -61,9 +70,9 @@ if [ ! -f "$cache/initrd.cpio.zst" ]; then
         --customize-hook="for l in $locales; do chroot \"\$1\" localedef -c -i \${l%.*} -f \${l#*.} \$l; done" \
         --customize-hook='rm -rf "$1"/var/cache/apt/* "$1"/var/lib/apt/lists/*' \
         "$suite" "$tmp/root" "$mirror" >&2
-    tolv_private_apt "$tmp" amd64 "$suite"
+    tolv_private_apt "$tmp" "$arch" "$suite"
     # The meta package names the versioned image it stands for.
-    image=$(apt-cache "${TOLV_APT[@]}" show linux-image-cloud-amd64 | sed -nE 's/^Depends: *(linux-image-[^ ,]+).*/\1/p' | head -1)
+    image=$(apt-cache "${TOLV_APT[@]}" show "linux-image-cloud-$arch" | sed -nE 's/^Depends: *(linux-image-[^ ,]+).*/\1/p' | head -1)
     deb=$(tolv_fetch_deb "$tmp" "$image")
     dpkg -x "$deb" "$tmp/kernel"
     (cd "$tmp/root" && find . | cpio --quiet -o -H newc | zstd -q -T0 -10 >"$tmp/initrd.cpio.zst")
