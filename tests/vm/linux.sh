@@ -1,8 +1,8 @@
 #!/bin/sh
 # Run as root by run.sh's unit in a booted Debian 12 or 13: the unit tables and the Linux cases as
 # CTest runs them, from this service, then once more from a root login's session scope (runuser -l);
-# then, from the service, the same with the port built for 32-bit x86, debian/tests on the .deb that
-# scripts/package.sh built, and cases.sh.
+# then, from the service, the same with the port built for 32-bit x86 (on amd64), debian/tests on the
+# system's architecture's .deb that scripts/package.sh built, and cases.sh.
 # cases.env names the cases, and the source folder whose tests/usage.txt the unit tables read.
 . /opt/tolv/cases.env
 place=${1:-service}
@@ -32,8 +32,9 @@ all() {
 }
 all "" "$PWD"
 [ "$place" = login ] && exit
+arch=$(dpkg --print-architecture)
 # The port built for 32-bit x86 (bin), on the system's i386 libraries: the multiarch case.
-all i386. "$PWD/bin"
+[ "$arch" != amd64 ] || all i386. "$PWD/bin"
 runuser -l root -c "sh /opt/tolv/run login"
-run autopkgtest autopkgtest /opt/tolv/deb/tolvenar_*.dsc /opt/tolv/deb/tolvenar_*.deb -- null
+run autopkgtest autopkgtest /opt/tolv/deb/tolvenar_*.dsc /opt/tolv/deb/tolvenar_*_"$arch".deb -- null
 sh /opt/tolv/cases.sh

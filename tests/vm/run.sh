@@ -1,5 +1,6 @@
 #!/bin/sh
-# run.sh RELEASE TOLV SCRIPT [FILE...]: boots Debian RELEASE (12 or 13) under qemu (TCG), its root in the
+# run.sh RELEASE[-ARCH] TOLV SCRIPT [FILE...]: boots Debian RELEASE (12 or 13) of ARCH (amd64, or arm64
+# for 13: its qemu-system-aarch64's virt machine) under qemu (TCG), its root in the
 # initramfs that scripts/vm-image.sh makes, with a second archive on it, not compressed (the guest would
 # inflate it at TCG's pace): TOLV, SCRIPT and the FILEs (or folders) in /opt/tolv and a unit that runs SCRIPT
 # as root once the system is up, then powers off. SCRIPT's lines that start with "case " or "note " come back
@@ -7,12 +8,17 @@
 # did not exit 0: it may have stopped before its last case). TOLV_VM_LOG keeps the whole console there;
 # TOLV_VM_TIMEOUT bounds the boot (600 s); TOLV_VM_MEMORY sets the guest's memory (8G: the root, some 1.5 GB,
 # is in it). Exit 77 where there is no qemu; an image that cannot be made fails, as the cases would go unrun.
-[ $# -ge 3 ] || { echo "usage: run.sh RELEASE TOLV SCRIPT [FILE...]" >&2; exit 2; }
-release=$1 && shift
-command -v qemu-system-x86_64 >/dev/null || { echo "SKIP: no qemu-system-x86_64 (package qemu-system-x86)"; exit 77; }
+[ $# -ge 3 ] || { echo "usage: run.sh RELEASE[-ARCH] TOLV SCRIPT [FILE...]" >&2; exit 2; }
+release=${1%-*} arch=${1#*-} && shift
+case $arch in
+arm64) qemu="qemu-system-aarch64 -M virt -cpu max,pauth-impdef=on" console=ttyAMA0 package=qemu-system-arm ;;
+amd64 | "$release") arch=amd64 qemu=qemu-system-x86_64 console=ttyS0 package=qemu-system-x86 ;;
+*) echo "run.sh: no architecture $arch" >&2 && exit 2 ;;
+esac
+command -v "${qemu%% *}" >/dev/null || { echo "SKIP: no ${qemu%% *} (package $package)"; exit 77; }
 here=$(cd "$(dirname "$0")" && pwd) work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
-image=$(bash "$here/../../scripts/vm-image.sh" "$release" 2>"$work/image.log") ||
-    { tail -5 "$work/image.log"; echo "the Debian $release image could not be made"; exit 1; }
+image=$(bash "$here/../../scripts/vm-image.sh" "$release" "$arch" 2>"$work/image.log") ||
+    { tail -5 "$work/image.log"; echo "the Debian $release $arch image could not be made"; exit 1; }
 mkdir -p "$work/o/opt/tolv" "$work/o/etc/systemd/system/multi-user.target.wants" && cp "$1" "$work/o/opt/tolv/tolv" &&
     cp "$2" "$work/o/opt/tolv/run" && shift 2 && { [ $# = 0 ] || cp -r "$@" "$work/o/opt/tolv/"; } || exit 1
 cat >"$work/o/etc/systemd/system/tolv-vm.service" <<UNIT
@@ -24,15 +30,16 @@ ExecStart=/bin/sh /opt/tolv/run
 ExecStartPost=/bin/echo note the script ran to its end, exit 0
 StandardOutput=tty
 StandardError=tty
-TTYPath=/dev/ttyS0
+TTYPath=/dev/$console
 # Not SuccessAction=: seen not to fire once the cases had made transient units.
 ExecStopPost=/bin/systemctl poweroff --force
 UNIT
 ln -s ../tolv-vm.service "$work/o/etc/systemd/system/multi-user.target.wants/"
 (cd "$work/o" && find . | cpio --quiet -o -H newc -R 0:0) | cat "$(echo "$image" | sed -n 2p)" - >"$work/initrd"
-timeout "${TOLV_VM_TIMEOUT:-600}" qemu-system-x86_64 -accel tcg -m "${TOLV_VM_MEMORY:-8G}" -smp 2 -nographic -no-reboot -monitor none \
+# shellcheck disable=SC2086 # the machine's options
+timeout "${TOLV_VM_TIMEOUT:-600}" $qemu -accel tcg -m "${TOLV_VM_MEMORY:-8G}" -smp 2 -nographic -no-reboot -monitor none \
     -serial file:"$work/serial.log" -kernel "$(echo "$image" | head -1)" -initrd "$work/initrd" \
-    -append "console=ttyS0 rdinit=/lib/systemd/systemd quiet systemd.show_status=0 systemd.mask=serial-getty@ttyS0.service" \
+    -append "console=$console rdinit=/lib/systemd/systemd quiet systemd.show_status=0 systemd.mask=serial-getty@$console.service" \
     >"$work/qemu.log" 2>&1 || { cat "$work/qemu.log"; echo "qemu failed or timed out"; broken=1; }
 [ -z "$TOLV_VM_LOG" ] || cp "$work/serial.log" "$TOLV_VM_LOG"
 tr -d '\r' <"$work/serial.log" | grep -aE '^(case|note) ' >"$work/cases"
