@@ -21,23 +21,15 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck disable=SC1091 # bench/common.sh, checked on its own
+. "$root/bench/common.sh"
 n=200
 runs=5
 control=d48209e
 subject=$root/src/platform/linux/tolv.bash-completion.in
-while getopts n:r:c:f: opt; do
-    case $opt in
-    n) n=$OPTARG ;;
-    r) runs=$OPTARG ;;
-    c) control=$OPTARG ;;
-    f) subject=$OPTARG ;;
-    *) exit 2 ;;
-    esac
-done
+bench_options "n=n r=runs c=control f=subject" "$@"
 
-for tool in cc git unshare nsenter setpriv; do
-    command -v "$tool" >/dev/null || { echo "bench: $tool is needed" >&2; exit 2; }
-done
+bench_needs cc git unshare nsenter setpriv
 [ "$(id -u)" = 0 ] || { echo "bench: run it as root" >&2; exit 2; }
 
 work=$(mktemp -d)
