@@ -15,27 +15,21 @@
 #   -n  processes in each namespace (default 200)
 #   -r  rounds (default 5)
 #   -c  the control commit (default d48209e)
-#   -f  the completion measured (default src/platform/linux/tolv.bash-completion)
+#   -f  the completion measured (default src/platform/linux/tolv.bash-completion.in,
+#       whose priority words, which the build writes in, a Tab on the first
+#       word does not read)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck disable=SC1091 # bench/common.sh, checked on its own
+. "$root/bench/common.sh"
 n=200
 runs=5
 control=d48209e
-subject=$root/src/platform/linux/tolv.bash-completion
-while getopts n:r:c:f: opt; do
-    case $opt in
-    n) n=$OPTARG ;;
-    r) runs=$OPTARG ;;
-    c) control=$OPTARG ;;
-    f) subject=$OPTARG ;;
-    *) exit 2 ;;
-    esac
-done
+subject=$root/src/platform/linux/tolv.bash-completion.in
+bench_options "n=n r=runs c=control f=subject" "$@"
 
-for tool in cc git unshare nsenter setpriv; do
-    command -v "$tool" >/dev/null || { echo "bench: $tool is needed" >&2; exit 2; }
-done
+bench_needs cc git unshare nsenter setpriv
 [ "$(id -u)" = 0 ] || { echo "bench: run it as root" >&2; exit 2; }
 
 work=$(mktemp -d)
@@ -44,7 +38,9 @@ spaces=()
 # Each namespace ends with its first process (unshare itself outlives a TERM).
 trap '[ ${#spaces[@]} -eq 0 ] || kill -KILL "${spaces[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
-git -C "$root" show "$control:src/platform/linux/tolv.bash-completion" >"$work/control"
+# The control's completion under the name it has at that commit.
+git -C "$root" show "$control:src/platform/linux/tolv.bash-completion.in" >"$work/control" 2>/dev/null ||
+    git -C "$root" show "$control:src/platform/linux/tolv.bash-completion" >"$work/control"
 cp "$subject" "$work/subject"
 # The file name gives the comm: its first 15 bytes.
 pauser=$work/tolvbench-pauser

@@ -16,23 +16,15 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck disable=SC1091 # bench/common.sh, checked on its own
+. "$root/bench/common.sh"
 sizes="1000 3000 5000"
 depth=60
 runs=40
 tolv=$root/build/native/tolv
-while getopts n:d:r:t: opt; do
-    case $opt in
-    n) sizes=$OPTARG ;;
-    d) depth=$OPTARG ;;
-    r) runs=$OPTARG ;;
-    t) tolv=$OPTARG ;;
-    *) exit 2 ;;
-    esac
-done
+bench_options "n=sizes d=depth r=runs t=tolv" "$@"
 
-for tool in cc strace setsid pgrep; do
-    command -v "$tool" >/dev/null || { echo "bench: $tool is needed" >&2; exit 2; }
-done
+bench_needs cc strace setsid pgrep
 [ "$(cat /proc/sys/kernel/sched_autogroup_enabled 2>/dev/null)" = 1 ] || { echo "bench: autogroups are off" >&2; exit 2; }
 [ -x "$tolv" ] || { echo "bench: no $tolv; build it first" >&2; exit 2; }
 

@@ -18,21 +18,14 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck disable=SC1091 # bench/common.sh, checked on its own
+. "$root/bench/common.sh"
 scenarios="100:end 100:middle 1000:end 1000:middle 4000:1000 4000:end 4000:middle"
 runs=40
 tolv=$root/build/native/tolv
-while getopts s:r:t: opt; do
-    case $opt in
-    s) scenarios=$OPTARG ;;
-    r) runs=$OPTARG ;;
-    t) tolv=$OPTARG ;;
-    *) exit 2 ;;
-    esac
-done
+bench_options "s=scenarios r=runs t=tolv" "$@"
 
-for tool in valgrind python3 cc strip pgrep renice; do
-    command -v "$tool" >/dev/null || { echo "bench: $tool is needed" >&2; exit 2; }
-done
+bench_needs valgrind python3 cc strip pgrep renice
 [ -x "$tolv" ] || { echo "bench: no $tolv; build it first (cmake --preset native && cmake --build --preset native)" >&2; exit 2; }
 
 work=$(mktemp -d)

@@ -16,20 +16,13 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck disable=SC1091 # bench/common.sh, checked on its own
+. "$root/bench/common.sh"
 seconds=5
 control=a8f0485
 tolv=$root/build/native/tolv
-while getopts s:c:t: opt; do
-    case $opt in
-    s) seconds=$OPTARG ;;
-    c) control=$OPTARG ;;
-    t) tolv=$OPTARG ;;
-    *) exit 2 ;;
-    esac
-done
-for tool in cc cmake git setsid taskset; do
-    command -v "$tool" >/dev/null || { echo "shares: $tool is needed" >&2; exit 2; }
-done
+bench_options "s=seconds c=control t=tolv" "$@"
+bench_needs cc cmake git setsid taskset
 [ -x "$tolv" ] || { echo "shares: no $tolv; build it first (cmake --preset native && cmake --build --preset native)" >&2; exit 2; }
 
 work=$(mktemp -d)

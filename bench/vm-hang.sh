@@ -38,9 +38,9 @@ if [ "$0" = /opt/tolv/run ]; then
 fi
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd) runs=5 tolv=$root/build/native/tolv release=12
-while getopts n:t:r: opt; do
-    case $opt in n) runs=$OPTARG ;; t) tolv=$OPTARG ;; r) release=$OPTARG ;; *) exit 2 ;; esac
-done
+# shellcheck disable=SC1091 # bench/common.sh, checked on its own
+. "$root/bench/common.sh"
+bench_options "n=runs t=tolv r=release" "$@"
 [ -x "$tolv" ] || { echo "vm-hang: no $tolv; build it first (cmake --build --preset native --target tolv)" >&2; exit 2; }
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 mkdir "$work/in" && echo "$runs" >"$work/in/runs"

@@ -47,9 +47,9 @@ if [ "$0" = /opt/tolv/run ]; then
 fi
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd) seconds=4 control=99f2ab0 tolv=$root/build/native/tolv releases="12 13"
-while getopts s:c:t:r: opt; do
-    case $opt in s) seconds=$OPTARG ;; c) control=$OPTARG ;; t) tolv=$OPTARG ;; r) releases=$OPTARG ;; *) exit 2 ;; esac
-done
+# shellcheck disable=SC1091 # bench/common.sh, checked on its own
+. "$root/bench/common.sh"
+bench_options "s=seconds c=control t=tolv r=releases" "$@"
 [ -x "$tolv" ] || { echo "vm-shares: no $tolv; build it first (cmake --preset native && cmake --build --preset native)" >&2; exit 2; }
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 old=$(sh "$root/bench/control.sh" "$control" "$work")

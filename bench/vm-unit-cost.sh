@@ -32,9 +32,9 @@ if [ "$0" = /opt/tolv/run ]; then
 fi
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd) runs=30 control=3407a31 tolv=$root/build/native/tolv release=12
-while getopts n:c:t:r: opt; do
-    case $opt in n) runs=$OPTARG ;; c) control=$OPTARG ;; t) tolv=$OPTARG ;; r) release=$OPTARG ;; *) exit 2 ;; esac
-done
+# shellcheck disable=SC1091 # bench/common.sh, checked on its own
+. "$root/bench/common.sh"
+bench_options "n=runs c=control t=tolv r=release" "$@"
 [ -x "$tolv" ] || { echo "vm-unit-cost: no $tolv; build it first (cmake --build --preset native --target tolv)" >&2; exit 2; }
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 old=$(sh "$root/bench/control.sh" "$control" "$work")

@@ -49,3 +49,20 @@ target_link_options(tolv PRIVATE -Wl,--as-needed)
 foreach(target tolv_core tolv)
   target_compile_options(${target} PRIVATE $<$<CONFIG:Debug,RelWithDebInfo>:-gdwarf-4>)
 endforeach()
+
+# The bash completion, with the priority words it offers after the name read
+# from the parser's table of keywords, in its order, so that they stand once.
+set(TOLV_KEYWORD_SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/src/app/ParseCommandTail.cpp)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TOLV_KEYWORD_SOURCE})
+file(READ ${TOLV_KEYWORD_SOURCE} keyword_source)
+string(REGEX MATCH "PriorityKeywords\\[\\] = {[^;]*};" keyword_table "${keyword_source}")
+string(REGEX MATCHALL "{\"[^\"]+\"," TOLV_PRIORITY_WORDS "${keyword_table}")
+string(REGEX REPLACE "[{\",]" "" TOLV_PRIORITY_WORDS "${TOLV_PRIORITY_WORDS}")
+list(JOIN TOLV_PRIORITY_WORDS " " TOLV_PRIORITY_WORDS)
+if(TOLV_PRIORITY_WORDS STREQUAL "")
+  message(FATAL_ERROR "No {\"NAME\", CLASS} found in PriorityKeywords[] of ${TOLV_KEYWORD_SOURCE}: "
+    "the bash completion would offer no priority word")
+endif()
+# Where the tests and the install rule take it from.
+set(TOLV_COMPLETION ${CMAKE_BINARY_DIR}/tolv.bash-completion)
+configure_file(src/platform/linux/tolv.bash-completion.in ${TOLV_COMPLETION} @ONLY)

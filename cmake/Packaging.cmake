@@ -48,7 +48,7 @@ install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES man/tolv.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # Where bash-completion loads a command's completion from, the first time the
 # command is completed (pkg-config's completionsdir of bash-completion).
-install(FILES src/platform/linux/tolv.bash-completion RENAME tolv
+install(FILES ${TOLV_COMPLETION} RENAME tolv
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 if(TOLV_TESTS)

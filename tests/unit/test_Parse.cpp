@@ -3,8 +3,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "App.h"
@@ -80,18 +78,6 @@ TEST(ParseCommandTail, TokensNamesAndClasses)
         EXPECT_EQ(RunState.lpWorkCopy, nullptr) << "the working copy was not freed";
     }
     std::free(RunState.lpModuleName);
-}
-
-TEST(ParseCommandTail, TheCompletionOffersTheKeywords)
-{
-    // After the name, the bash completion offers the parser's keywords, in their order.
-    std::string words;
-    for (size_t i = 0; i < cPriorityKeywords; i++)
-        words += (i == 0 ? "compgen -W '" : " ") + std::string(PriorityKeywords[i].lpszName);
-    const char *path = std::getenv("TOLV_COMPLETION"); // the installed one, where that is set
-    std::ifstream file(path != nullptr ? path : TOLV_COMPLETION_FILE);
-    std::string script(std::istreambuf_iterator<char>(file), {});
-    EXPECT_NE(script.find(words + "' -- "), std::string::npos) << "the completion does not offer: " << words;
 }
 
 } // namespace

@@ -1,8 +1,7 @@
 // "tolvdrv TOOL LOG TESTS LOCALE" runs tolv.exe in Wine with the raw command lines of
 // TESTS\wine\cases.txt of LOCALE in its code page, against targets (copies of this program, which
 // without arguments sleeps) under unique names, and compares what a user sees with the table there.
-// LOG is Wine's +cursor trace, which tells the standard icon each box loaded; TESTS\usage.txt holds
-// the usage text.
+// LOG is Wine's +cursor trace, which tells the standard icon each box loaded.
 #include <windows.h>
 #include <tlhelp32.h>
 #include <cstdio>
@@ -18,6 +17,8 @@
 // TOLV_WINE_FROM passes over that many of the locale's cases, run before a wineserver that hung.
 static const DWORD g_dwWaitScale = getenv("TOLV_WINE_WAIT") ? strtoul(getenv("TOLV_WINE_WAIT"), NULL, 10) : 1;
 static const int g_nFrom = getenv("TOLV_WINE_FROM") ? atoi(getenv("TOLV_WINE_FROM")) : 0;
+// TESTS\usage.txt, the usage text, and TESTS\failure.txt, the failure text with %d for the code.
+static std::string g_usage, g_failure;
 
 struct Case {
     std::string locale, rule, seen;
@@ -84,7 +85,7 @@ static std::string LoadedIcon(const char *pszLog, long lSince, DWORD dwThread)
 // Each box the tool shows (caption, text, its icon, the targets' classes while it is up), closed with
 // OK; then the classes after the run and the exit code.
 static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMATION *pTargets, int n,
-                         const char *pszLog, long lSince, const std::string &usage)
+                         const char *pszLog, long lSince)
 {
     std::string seen;
     DWORD dwExit = 0;
@@ -102,7 +103,13 @@ static std::string Watch(const PROCESS_INFORMATION &tool, const PROCESS_INFORMAT
             bool bIcon = IsWindowVisible(GetDlgItem(hwnd, 0x0440));
             std::string text;
             for (const char *p = szText; *p; p++) text += *p == '\n' ? "\\n" : std::string(1, *p);
-            if (szText == usage) text = "the usage text";
+            if (szText == g_usage) text = "the usage text";
+            // The failure text, if the number where its %d stands gives back the whole text.
+            char szFailure[1024];
+            size_t nAt = g_failure.find("%d");
+            int nCode = nAt < strlen(szText) ? atoi(szText + nAt) : 0;
+            snprintf(szFailure, sizeof szFailure, g_failure.c_str(), nCode);
+            if (!strcmp(szText, szFailure)) text = "the failure text for " + std::to_string(nCode);
             seen += std::string("[") + szCaption + "|" + text + "|" +
                     (bIcon ? LoadedIcon(pszLog, lSince, tool.dwThreadId) : "no icon") + "|" +
                     Classes(pTargets, n) + "]";
@@ -123,7 +130,9 @@ int main(int argc, char **argv)
     MultiByteToWideChar(CP_ACP, 0, argv[1], -1, szTool, MAX_PATH);
     GetModuleFileNameW(NULL, szSelf, MAX_PATH);
     std::ifstream usageFile(std::string(argv[3]) + "\\usage.txt", std::ios::binary);
-    std::string usage(std::istreambuf_iterator<char>(usageFile), {});
+    g_usage.assign(std::istreambuf_iterator<char>(usageFile), {});
+    std::ifstream failureFile(std::string(argv[3]) + "\\failure.txt", std::ios::binary);
+    g_failure.assign(std::istreambuf_iterator<char>(failureFile), {});
     std::ifstream caseFile(std::string(argv[3]) + "\\wine\\cases.txt");
     std::string line, field[6];
     std::vector<Case> cases;
@@ -161,7 +170,7 @@ int main(int argc, char **argv)
         GetFileAttributesExA(argv[2], GetFileExInfoStandard, &log);
         long lSince = (long)log.nFileSizeLow;
         std::string want = t->seen + " exit 0";
-        std::string seen = Watch(tool = Start(szTool, szCmd), targets, n, argv[2], lSince, usage);
+        std::string seen = Watch(tool = Start(szTool, szCmd), targets, n, argv[2], lSince);
         for (const PROCESS_INFORMATION &pi : {tool, targets[0], targets[1]}) {
             TerminateProcess(pi.hProcess, 0);
             WaitForSingleObject(pi.hProcess, 5000);
