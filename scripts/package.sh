@@ -5,7 +5,8 @@
 # fresh root of this machine's Debian release, with the build dependencies it names, as root, so
 # that dh_auto_test can run the Linux tests in PID namespaces of their own (DEB_BUILD_OPTIONS is
 # passed on: nocheck builds no tests). build/deb gets the source package, the .deb, its .buildinfo
-# and .changes, and the build log. Needs root, to make and mount that root.
+# and .changes, and the build log, for this machine's architecture and arm64. Needs root, to make
+# and mount that root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -28,13 +29,26 @@ git archive HEAD debian | tar -x -C "$out/tolvenar-$upstream"
 (cd "$out" && dpkg-source --build "tolvenar-$upstream" >/dev/null && rm -r "tolvenar-$upstream")
 
 arch=$(dpkg --print-architecture)
+# This machine's architecture's package, then arm64's, cross-built as Debian's cross builds are (the
+# cross and nocheck profiles): its tests run in the arm64 boot of tests/vm.
 cat >"$out/build.sh" <<END
+# build HOST OPTION...: the package for HOST, with dpkg-buildpackage's OPTIONs.
+build() {
+    log=tolvenar_${version}_\$1.build && shift
+    dpkg-source -x tolvenar_$version.dsc tree >/dev/null
+    (cd tree && dpkg-buildpackage "\$@" -b -us -uc) >\$log 2>&1 || { tail -50 \$log && exit 1; }
+    rm -r tree
+}
 apt-get build-dep -y -q ./tolvenar_$version.dsc >/dev/null
-dpkg-source -x tolvenar_$version.dsc tree >/dev/null
-(cd tree && DEB_BUILD_OPTIONS='${DEB_BUILD_OPTIONS:-}' dpkg-buildpackage -b -us -uc) >tolvenar_${version}_$arch.build 2>&1 ||
-    { tail -50 tolvenar_${version}_$arch.build && exit 1; }
-rm -r tree build.sh
+DEB_BUILD_OPTIONS='${DEB_BUILD_OPTIONS:-}' && export DEB_BUILD_OPTIONS && build $arch
+dpkg --add-architecture arm64
+apt-get update -q >/dev/null
+apt-get build-dep -y -q -a arm64 -P cross,nocheck ./tolvenar_$version.dsc >/dev/null
+# What sbuild adds to a cross build: the host's C and C++ libraries, for dpkg-shlibdeps.
+apt-get install -y -q libc6-dev:arm64 libstdc++6:arm64 >/dev/null
+export DEB_BUILD_OPTIONS=nocheck && build arm64 -a arm64 -Pcross,nocheck
+rm build.sh
 END
 tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "${TOLV_FRESH_ROOT:-}"'
-tolv_in_fresh_root build-essential "$out" build.sh >&2
-ls -d "$out/tolvenar_${version}_$arch.deb" "$PWD/build/win32/tolvenar-$upstream-win32.zip"
+tolv_in_fresh_root build-essential,crossbuild-essential-arm64 "$out" build.sh >&2
+ls -d "$out/tolvenar_${version}_$arch.deb" "$out/tolvenar_${version}_arm64.deb" "$PWD/build/win32/tolvenar-$upstream-win32.zip"
