@@ -149,8 +149,9 @@ def kthreads():
     write("/proc/sys/kernel/ns_last_pid", "1")
     eq("the sleep that plays kthreadd is PID 2", spawn(["sleep", "60"]).pid, 2)
     write("/proc/sys/kernel/ns_last_pid", "19089")  # five digits, with a 9 and a 0, from here
-    code = ('import ctypes, signal; c = ctypes.CDLL(None); c.syscall(273, None, 24); '
-            'c.prctl(15, b"kworker/u4:0-ev")\nprint("ready", flush=True); signal.pause()')
+    set_robust_list = {"x86_64": 273, "i686": 311}.get(os.uname().machine, 99)  # 99 on arm64
+    code = ('import ctypes, signal; c = ctypes.CDLL(None); c.syscall(%d, None, 24); '
+            'c.prctl(15, b"kworker/u4:0-ev")\nprint("ready", flush=True); signal.pause()' % set_robust_list)
     listed, twin, own = (start(name("kw"), prefix=(*u, sys.executable, "-c", code)).pid
                          for u in ((), (), AS_USER))  # with no robust-futex list, like a kworker
     target, asan = start(name("kt")).pid, traced(DIR + "/log", TOLV_ASAN)
