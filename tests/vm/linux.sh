@@ -2,10 +2,11 @@
 # Run as root by run.sh's unit in a booted Debian 12 or 13: the unit tables and the Linux cases as
 # CTest runs them, from this service, then once more from a root login's session scope (runuser -l);
 # then, from the service, the same with the port built for 32-bit x86 (on amd64), debian/tests on the
-# system's architecture's .deb that scripts/package.sh built, and cases.sh.
+# system's architecture's .deb that scripts/package.sh built, and cases.sh. Usage: run [PLACE [DIR]]:
+# the place that names each case (service), the folder of the build (this one).
 # cases.env names the cases, and the source folder whose tests/usage.txt the unit tables read.
 . /opt/tolv/cases.env
-place=${1:-service}
+place=${1:-service} dir=${2:-/opt/tolv}
 cd /opt/tolv
 export TOLV_COMPLETION=/opt/tolv/tolv.bash-completion
 mkdir -p "$source"
@@ -21,20 +22,15 @@ run() {
     echo "case $place.$name: FAIL (exit $status)"
     sed 's/^/note   /' out
 }
-# all PREFIX DIR: the unit tables and the Linux cases of the build in DIR, each named PREFIX and its own name.
-all() {
-    run "${1}unit" "$2/tolv_unit"
-    run "${1}asan" "$2/tolv_unit_asan"
-    for case in $cases; do
-        run "$1$case" timeout 900 unshare --pid --fork --kill-child --mount-proc setsid python3 \
-            tests/linux/test_linux.py "$2/tolv" "$2/tolv_asan" "$2/tolv_target" "$2/tolv_probe" "$case"
-    done
-}
-all "" "$PWD"
-[ "$place" = login ] && exit
-arch=$(dpkg --print-architecture)
+run unit "$dir/tolv_unit"
+run asan "$dir/tolv_unit_asan"
+for case in $cases; do
+    run "$case" timeout 900 unshare --pid --fork --kill-child --mount-proc setsid python3 \
+        tests/linux/test_linux.py "$dir/tolv" "$dir/tolv_asan" "$dir/tolv_target" "$dir/tolv_probe" "$case"
+done
+[ "$place" = service ] || exit
 # The port built for 32-bit x86 (bin), on the system's i386 libraries: the multiarch case.
-[ "$arch" != amd64 ] || all i386. "$PWD/bin"
+[ "$(dpkg --print-architecture)" != amd64 ] || sh /opt/tolv/run service.i386 /opt/tolv/bin
 runuser -l root -c "sh /opt/tolv/run login"
-run autopkgtest autopkgtest /opt/tolv/deb/tolvenar_*.dsc /opt/tolv/deb/tolvenar_*_"$arch".deb -- null
+run autopkgtest autopkgtest /opt/tolv/deb/tolvenar_*.dsc /opt/tolv/deb/tolvenar_*_"$(dpkg --print-architecture)".deb -- null
 sh /opt/tolv/cases.sh
