@@ -1,10 +1,9 @@
 #!/bin/sh
-# Run as root by run.sh's unit in a booted Debian 12 or 13: the unit tables and the Linux cases as
-# CTest runs them, from this service, then once more from a root login's session scope (runuser -l);
-# then, from the service, the same with the port built for 32-bit x86 (on amd64), debian/tests on the
-# system's architecture's .deb that scripts/package.sh built, and cases.sh. Usage: run [PLACE [DIR]]:
-# the place that names each case (service), the folder of the build (this one).
-# cases.env names the cases, and the source folder whose tests/usage.txt the unit tables read.
+# run [PLACE [DIR]], as root by run.sh's unit in a booted Debian 12 or 13: the unit tables and the Linux cases
+# of the build in DIR (this folder) as CTest runs them, each named PLACE (service) and its name; from the
+# service, then from a root login's session scope (runuser -l), the port built for 32-bit x86 (on amd64),
+# debian/tests on the system's architecture's .deb that scripts/package.sh built, and cases.sh. cases.env
+# names the cases, and the source folder whose tests/usage.txt the unit tables read.
 . /opt/tolv/cases.env
 place=${1:-service} dir=${2:-/opt/tolv}
 cd /opt/tolv

@@ -1,12 +1,12 @@
 #!/bin/sh
-# run.sh RELEASE[-ARCH] TOLV SCRIPT [FILE...]: boots Debian RELEASE (12 or 13) of ARCH (amd64, or for 13
-# arm64, on qemu's virt machine) under qemu (TCG), its root in the initramfs that scripts/vm-image.sh makes,
-# with a second archive on it, not compressed (the guest would inflate it at TCG's pace): TOLV, SCRIPT and the
-# FILEs (or folders) in /opt/tolv and a unit that runs SCRIPT as root once the system is up, then powers off.
-# SCRIPT's lines that start with "case " or "note " come back on the serial console; each is printed, then the
-# counts (a case not "ok" fails, and so does a SCRIPT that did not exit 0: it may have stopped before its last
-# case). TOLV_VM_LOG keeps the whole console there; TOLV_VM_TIMEOUT bounds the boot (600 s); TOLV_VM_MEMORY sets
-# the guest's memory (8G: the root, some 1.5 GB, is in it). No qemu, or an image that cannot be made, fails.
+# run.sh RELEASE[-ARCH] TOLV SCRIPT [FILE...]: boots Debian RELEASE (12 or 13) of ARCH (amd64, or for 13 arm64 on
+# qemu's virt machine) under qemu's TCG, its root in the initramfs that scripts/vm-image.sh makes, with a second
+# archive on it, not compressed (the guest would inflate it at TCG's pace): TOLV, SCRIPT and the FILEs (or folders)
+# in /opt/tolv, and a unit that runs SCRIPT as root once the system is up, then powers off. SCRIPT's lines that
+# start with "case " or "note " come back on the serial console; each is printed, then the counts (a case not "ok"
+# fails, and so does a SCRIPT that did not exit 0: it may have stopped early). TOLV_VM_LOG keeps the console there;
+# TOLV_VM_TIMEOUT bounds the boot (600 s); TOLV_VM_MEMORY is the guest's (8G), 90% of which the root may fill, not
+# half: Wine's prefix copies its DLLs. No qemu, or an image that cannot be made, fails.
 [ $# -ge 3 ] || { echo "usage: run.sh RELEASE[-ARCH] TOLV SCRIPT [FILE...]" >&2; exit 2; }
 release=${1%-*} arch=amd64 qemu=qemu-system-x86_64 console=ttyS0
 case $1 in *-*) arch=${1#*-} ;; esac && shift
@@ -21,6 +21,7 @@ cat >"$work/o/etc/systemd/system/tolv-vm.service" <<UNIT
 After=multi-user.target
 [Service]
 Type=oneshot
+ExecStartPre=/bin/mount -o remount,size=90% /
 ExecStart=/bin/sh /opt/tolv/run
 ExecStartPost=/bin/echo note the script ran to its end, exit 0
 StandardOutput=tty
