@@ -240,15 +240,13 @@ TOLV_BUILD_PACKAGES=(cmake ninja-build clang libgtest-dev libgmock-dev)
 # for the root that builds the .deb (which fetches the build dependencies).
 TOLV_PACKAGE_PACKAGES=(cmake ninja-build g++-mingw-w64-i686 python3 git dpkg-dev mmdebstrap)
 
-# Everything the whole test suite needs: the cross compilers for the Windows
-# exe and its 64-bit test twin, Wine to run them, PE tools, sanitizer
-# runtimes, valgrind, what the integration tests call (bash-completion
-# loads the completion there), and the tools
-# that build and check the packages (lintian, blhc, devscripts' hardening-check),
-# and qemu with what makes the Debian images that the VM tests boot (an arm64 one
-# too: qemu-user runs its packages' scripts), the cross compilers of the ports
-# they test. Each name
-# is one that Debian 12 and 13 both have (libclang-rt-dev is clang's own version).
+# Everything the whole test suite needs: the cross compilers for the Windows exe and its 64-bit
+# test twin, Wine to run them, PE tools, sanitizer runtimes, valgrind, what the integration tests
+# call (bash-completion loads the completion there), the tools that build and check the packages
+# (lintian, blhc, devscripts' hardening-check), qemu with what makes the Debian images that the VM
+# tests boot (an arm64 one too: qemu-user runs its packages' scripts), and the cross compilers of
+# the Linux ports they test. Each name is one that Debian 12 and 13 both have (libclang-rt-dev is
+# clang's own version).
 TOLV_TEST_PACKAGES=("${TOLV_BUILD_PACKAGES[@]}"
     libclang-rt-dev clang-format valgrind strace procps util-linux mount python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 icoutils imagemagick python3-pefile binutils
