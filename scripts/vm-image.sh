@@ -6,7 +6,7 @@
 # each release and architecture serves every boot of tests/vm/run.sh, so a cold run makes it once:
 # beside the usual packages, what the Linux cases and autopkgtest need (tests/vm/linux.sh), and in
 # amd64's what the Wine guest needs (tests/wine/guest.sh, with the test locales made) and the port
-# built for 32-bit x86. Neither Wine nor i386 adds a unit, so the system stays a stock one. Each is
+# built for 32-bit x86 (13 only). Neither Wine nor i386 adds a unit, so the system stays a stock one. Each is
 # kept in a cache named by the release, the architecture, this script's version and the package
 # list, and fetched under an apt configuration of its own, so the host stays as it is. Making them
 # needs root (mmdebstrap's root mode, the archive's owners); arm64's, qemu-user and Linux 6.7 or later
@@ -30,15 +30,19 @@ if [ "$arch" = amd64 ]; then
         wine=wine64=$(dpkg-query -W -f='${Version}' wine64)
     fi
     packages+=",$wine,binutils,locales$tools"
-    # What the port built for 32-bit x86 needs, from the release's i386 architecture beside amd64
-    # (valgrind, which the sanitizers case runs it under, needs the C library's symbols).
-    packages+=",libc6:i386,libc6-dbg:i386,libgcc-s1:i386,libstdc++6:i386,libasan8:i386,libubsan1:i386"
+    architectures=amd64
+    # In 13, what the port built for 32-bit x86 needs, from the release's i386 architecture beside
+    # amd64 (valgrind, which the sanitizers case runs it under, needs the C library's symbols).
+    if [ "$release" = 13 ]; then
+        packages+=",libc6:i386,libc6-dbg:i386,libgcc-s1:i386,libstdc++6:i386,libasan8:i386,libubsan1:i386"
+        architectures=amd64,i386
+    fi
     # The locales made, as localedef names them (LANGUAGE_TERRITORY alone is UTF-8), are part of the key.
     for l in "${TOLV_TEST_LOCALES[@]}"; do
         [[ $l == *.* ]] || l+=.UTF-8
         locales+=" $l"
     done
-    name=vm-debian$release architectures=amd64,i386 make=tolv_run_apart
+    name=vm-debian$release make=tolv_run_apart
 else
     packages+=$tools
     name=vm-debian$release-$arch architectures=$arch make=tolv_run_arm64

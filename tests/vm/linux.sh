@@ -1,9 +1,8 @@
 #!/bin/sh
-# run [PLACE [DIR]], as root by run.sh's unit in a booted Debian 12 or 13: the unit tables and the Linux cases
-# of the build in DIR (this folder) as CTest runs them, each named PLACE (service) and its name; from the
-# service, then from a root login's session scope (runuser -l), the port built for 32-bit x86 (on amd64),
-# debian/tests on the system's architecture's .deb that scripts/package.sh built, and cases.sh. cases.env
-# names the cases, and the source folder whose tests/usage.txt the unit tables read.
+# run [PLACE [DIR]], as root by run.sh's unit in a booted Debian: the unit tables and the Linux cases of the
+# build in DIR (this folder) as CTest runs them, each named PLACE (service) and its name; from the service,
+# then the port built for 32-bit x86 (if given), from a root login's session scope (runuser -l), debian/tests
+# on the machine's .deb, and cases.sh. cases.env: the cases, the source folder of tests/usage.txt.
 . /opt/tolv/cases.env
 place=${1:-service} dir=${2:-/opt/tolv}
 cd /opt/tolv
@@ -28,8 +27,8 @@ for case in $cases; do
         tests/linux/test_linux.py "$dir/tolv" "$dir/tolv_asan" "$dir/tolv_target" "$dir/tolv_probe" "$case"
 done
 [ "$place" = service ] || exit
-# The port built for 32-bit x86 (bin), on the system's i386 libraries: the multiarch case.
-[ "$(dpkg --print-architecture)" != amd64 ] || sh /opt/tolv/run service.i386 /opt/tolv/bin
+# The port built for 32-bit x86 (bin, in Debian 13's amd64 boot), on the i386 libraries: multiarch.
+[ ! -d /opt/tolv/bin ] || sh /opt/tolv/run service.i386 /opt/tolv/bin
 runuser -l root -c "sh /opt/tolv/run login"
 run autopkgtest autopkgtest /opt/tolv/deb/tolvenar_*.dsc /opt/tolv/deb/tolvenar_*_"$(dpkg --print-architecture)".deb -- null
 sh /opt/tolv/cases.sh
