@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds every target (the native port, the
-# 32-bit Windows exe and its 64-bit test twin, each with the Wine test driver,
-# the port for i386 and arm64),
-# builds the packages and runs every test; then the same once more in a fresh
-# root of the other Debian release, 12 or 13 (scripts/other-release.sh), unless
+# Installs what the tests need, builds every target (the native port, the 32-bit Windows exe and
+# its 64-bit test twin, each with the Wine test driver, in Debian 13 the port for i386 and arm64),
+# builds the packages (in Debian 13 the arm64 .deb too) and runs every test; then the same once
+# more in a fresh root of the other Debian release, 12 or 13 (scripts/other-release.sh), unless
 # TOLV_OTHER_RELEASE=no. Fails if either run fails. Needs root: it makes and mounts Debian roots
 # (the other release's, the VM images), so it says so before it builds anything.
 set -euo pipefail
@@ -22,18 +21,21 @@ cmake --preset win32
 cmake --build --preset win32
 cmake --preset win64
 cmake --build --preset win64
-# The Linux port for 32-bit x86, whose tests the VM boot runs; in Debian 13, for arm64 too, whose
-# tests the arm64 boot runs.
-cmake --preset i386
-cmake --build --preset i386
+# In Debian 13 the Linux port for 32-bit x86 and for arm64, and the arm64 .deb, whose tests the
+# leg's boots run (the amd64 one and the arm64 one): one leg is enough for each, and Debian 13's
+# is the one with arm64.
+arm64=no
 if [ "$(. /etc/os-release && echo "$VERSION_ID")" = 13 ]; then
+    arm64=yes
+    cmake --preset i386
+    cmake --build --preset i386
     cmake --preset arm64
     cmake --build --preset arm64
 fi
 cmake --preset native -DTOLV_WINE_I386="$wine_i386"
 cmake --build --preset native
 # The packages too, the .deb through its source package: the pkg tests check what it built.
-bash scripts/package.sh
+TOLV_ARM64=$arm64 bash scripts/package.sh
 
 status=0
 log=$(mktemp)
