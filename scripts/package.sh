@@ -5,8 +5,8 @@
 # fresh root of this machine's Debian release, with the build dependencies it names, as root, so
 # that dh_auto_test can run the Linux tests in PID namespaces of their own (DEB_BUILD_OPTIONS is
 # passed on: nocheck builds no tests). build/deb gets the source package, the .deb, its .buildinfo
-# and .changes, and the build log, for this machine's architecture and arm64. Needs root, to make
-# and mount that root.
+# and .changes, and the build log, for this machine's architecture and arm64 (TOLV_ARM64=no: this
+# machine's only). Needs root, to make and mount that root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -41,6 +41,7 @@ build() {
 }
 apt-get build-dep -y -q ./tolvenar_$version.dsc >/dev/null
 DEB_BUILD_OPTIONS='${DEB_BUILD_OPTIONS:-}' && export DEB_BUILD_OPTIONS && build $arch
+[ "${TOLV_ARM64:-yes}" != no ] || { rm build.sh && exit; }
 dpkg --add-architecture arm64
 apt-get update -q >/dev/null
 apt-get build-dep -y -q -a arm64 -P cross,nocheck ./tolvenar_$version.dsc >/dev/null
@@ -50,5 +51,7 @@ export DEB_BUILD_OPTIONS=nocheck && build arm64 -a arm64 -Pcross,nocheck
 rm build.sh
 END
 tolv_on_exit 'tolv_stop_apart; tolv_remove_tree "${TOLV_FRESH_ROOT:-}"'
-tolv_in_fresh_root build-essential,crossbuild-essential-arm64 "$out" build.sh >&2
-ls -d "$out/tolvenar_${version}_$arch.deb" "$out/tolvenar_${version}_arm64.deb" "$PWD/build/win32/tolvenar-$upstream-win32.zip"
+cross=,crossbuild-essential-arm64 debs=("$out/tolvenar_${version}_$arch.deb" "$out/tolvenar_${version}_arm64.deb")
+[ "${TOLV_ARM64:-yes}" != no ] || cross='' debs=("${debs[0]}")
+tolv_in_fresh_root "build-essential$cross" "$out" build.sh >&2
+ls -d "${debs[@]}" "$PWD/build/win32/tolvenar-$upstream-win32.zip"
