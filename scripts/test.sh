@@ -14,6 +14,23 @@ cd "$(dirname "$0")/.."
 tolv_install_packages "${TOLV_TEST_PACKAGES[@]}"
 tolv_make_locales "${TOLV_TEST_LOCALES[@]}"
 wine_i386=$(bash scripts/wine-i386-dlls.sh)
+release=$(. /etc/os-release && echo "$VERSION_ID")
+# In Debian 13 the Linux port for 32-bit x86 and for arm64, and the arm64 .deb, whose tests the
+# leg's boots run (the amd64 one and the arm64 one): one leg is enough for each, and Debian 13's
+# is the one with arm64.
+arm64=no
+[ "$release" != 13 ] || arm64=yes
+
+# The images that the leg's boots start from are made beside the builds, much of it at the
+# mirror's pace; a boot whose image was not made here makes it itself and says why.
+log=$(mktemp) images=$(mktemp) image_jobs=()
+trap 'kill "${image_jobs[@]}" 2>/dev/null || true; wait; rm -f "$log" "$images"' EXIT
+bash scripts/vm-image.sh "$release" >/dev/null 2>>"$images" &
+image_jobs+=($!)
+if [ $arm64 = yes ]; then
+    bash scripts/vm-image.sh 13 arm64 >/dev/null 2>>"$images" &
+    image_jobs+=($!)
+fi
 
 # The Windows builds come first: the native test run inspects and runs them.
 # win64 is not shipped: the Wine tests run it beside the exe, as its twin.
@@ -21,12 +38,7 @@ cmake --preset win32
 cmake --build --preset win32
 cmake --preset win64
 cmake --build --preset win64
-# In Debian 13 the Linux port for 32-bit x86 and for arm64, and the arm64 .deb, whose tests the
-# leg's boots run (the amd64 one and the arm64 one): one leg is enough for each, and Debian 13's
-# is the one with arm64.
-arm64=no
-if [ "$(. /etc/os-release && echo "$VERSION_ID")" = 13 ]; then
-    arm64=yes
+if [ $arm64 = yes ]; then
     cmake --preset i386
     cmake --build --preset i386
     cmake --preset arm64
@@ -38,8 +50,10 @@ cmake --build --preset native
 TOLV_ARM64=$arm64 bash scripts/package.sh
 
 status=0
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+for job in "${image_jobs[@]}"; do
+    wait "$job" || { echo "test.sh: an image was not made beside the builds; its boot makes it:" && tail -5 "$images"; }
+done
+image_jobs=()
 ctest --preset native | tee "$log" || status=1
 # What the VM boots ran, case by case, the Linux cases from a service and a login among them: CTest
 # shows a passing test's output only in its log.
