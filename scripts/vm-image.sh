@@ -5,12 +5,12 @@
 # package; the root is made by mmdebstrap, with a user `user` (uid 1000, no password). One image of
 # each release and architecture serves every boot of tests/vm/run.sh, so a cold run makes it once:
 # beside the usual packages, what the Linux cases and autopkgtest need (tests/vm/linux.sh), and in
-# amd64's what the Wine guest needs (tests/wine/guest.sh, with the test locales made) and the port
-# built for 32-bit x86 (13 only). Neither Wine nor i386 adds a unit, so the system stays a stock one. Each is
-# kept in a cache named by the release, the architecture, this script's version and the package
-# list, and fetched under an apt configuration of its own, so the host stays as it is. Making them
-# needs root (mmdebstrap's root mode, the archive's owners); arm64's, qemu-user and Linux 6.7 or later
-# (tolv_run_arm64).
+# amd64's what the Wine guest needs (tests/wine/guest.sh, with the test locales made) and, in 13,
+# the port built for 32-bit x86. Neither Wine nor i386 adds a unit, so the system stays a stock
+# one. Each is kept in a cache named by the release, the architecture, this script's version and
+# the package list, and fetched under an apt configuration of its own, so the host stays as it
+# is. Making them needs root (mmdebstrap's root mode, the archive's owners); arm64's, qemu-user and
+# Linux 6.7 or later (tolv_run_arm64).
 set -e
 . "$(dirname "$0")/deps.sh"
 release=${1:-} arch=${2:-amd64}
